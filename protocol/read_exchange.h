@@ -1,0 +1,43 @@
+#pragma once
+
+#include "protocol/bytes.h"
+#include "protocol/reply.h"
+
+namespace darq {
+
+// The four things a read exchange asks of the serial port.
+class PortOperations {
+public:
+    virtual ~PortOperations() = default;
+
+    // Drops every received byte still waiting, so that the reply is not mixed with older bytes.
+    virtual void discardReceiveBuffer() = 0;
+    // Sends the bytes as one raw binary block.
+    virtual void send(const Bytes& frame) = 0;
+    // Gives the instrument time to answer; may block the calling thread.
+    virtual void settleWait(int milliseconds) = 0;
+    // Every byte received so far, removed from the receive buffer; empty when nothing came.
+    virtual Bytes takeInput() = 0;
+};
+
+enum class ExchangeStatus {
+    Completed,
+    AddressOutOfRange, // refused before anything was sent
+};
+
+struct ExchangeResult {
+    ExchangeStatus status = ExchangeStatus::Completed;
+    ReadOutcome outcome; // meaningful when completed
+};
+
+// The first half of an exchange: builds the request for `address`, empties the receive buffer
+// and sends the request. Returns false, having touched nothing, for an address outside 0 to 128.
+bool sendReadRequest(PortOperations& port, int address);
+
+// The second half: takes everything that arrived and decodes it into one outcome.
+ReadOutcome takeReadReply(PortOperations& port);
+
+// One whole read exchange for callers that may block: send, settle wait, take the reply.
+ExchangeResult runReadExchange(PortOperations& port, int address, int settleMilliseconds);
+
+} // namespace darq

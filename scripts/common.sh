@@ -1,0 +1,35 @@
+# Shared by the run and test commands: install what a fresh Debian or Ubuntu machine lacks, then
+# configure and build. Sourced, not run.
+
+DARQ_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+DARQ_BUILD="${DARQ_BUILD:-$DARQ_ROOT/build}"
+
+DARQ_PACKAGES=(
+    g++ cmake ninja-build pkg-config
+    qt6-base-dev qt6-serialport-dev libgtest-dev
+    xvfb xauth fonts-arphic-uming
+)
+
+darq_ensure_packages() {
+    local missing=() package
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Missing packages. Install them with:" >&2
+        echo "  sudo apt-get install -y ${missing[*]}" >&2
+        exit 1
+    fi
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+darq_build() {
+    darq_ensure_packages "${DARQ_PACKAGES[@]}"
+    cmake -S "$DARQ_ROOT" -B "$DARQ_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDARQ_WITH_QT=ON >/dev/null
+    cmake --build "$DARQ_BUILD" --parallel "$@"
+}

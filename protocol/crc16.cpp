@@ -13,7 +13,8 @@ std::uint16_t crc16Modbus(const std::uint8_t* data, std::size_t size) {
             const bool carryIntoLow = (high & 0x01) != 0;
             const bool feedback = (work & 0x01) != 0;
             std::uint8_t newHigh = high >> 1;
-            std::uint8_t newLow = static_cast<std::uint8_t>((work >> 1) | (carryIntoLow ? 0x80 : 0));
+            std::uint8_t newLow =
+                static_cast<std::uint8_t>((work >> 1) | (carryIntoLow ? 0x80 : 0));
             if (feedback) {
                 newLow ^= 0x01;
                 newHigh ^= 0xA0;

@@ -13,9 +13,9 @@ TEST(Adddot, PlacesThePoint) {
     } cases[] = {
         {"12345", 2, "123.45"},
         {"12345", 0, "12345"},
-        {"7", 0, "7"},         // zero places never add a point
-        {"123", 3, "0.123"},   // as many places as digits: "0." and no zeros
-        {"5", 3, "0.005"},     // more places than digits: the missing zeros
+        {"7", 0, "7"},       // zero places never add a point
+        {"123", 3, "0.123"}, // as many places as digits: "0." and no zeros
+        {"5", 3, "0.005"},   // more places than digits: the missing zeros
         {"0", 1, "0.0"},
         {"", 2, "0.00"},
         {"12345", 4, "1.2345"},

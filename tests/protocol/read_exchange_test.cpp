@@ -43,7 +43,8 @@ TEST(ReadExchange, RunsThePortOperationsInOrder) {
         {"silence", {}, ReadOutcome::Kind::NoData},
         {"short reply", Bytes(reply.begin(), reply.end() - 1), ReadOutcome::Kind::Ignored},
         {"whole reply", reply, ReadOutcome::Kind::Decoded},
-        {"reply and a stray byte", [&] {
+        {"reply and a stray byte",
+         [&] {
              Bytes longer = reply;
              longer.push_back(0);
              return longer;

@@ -1,0 +1,119 @@
+#include "sim/faults.h"
+#include "sim/instrument.h"
+#include "sim/options.h"
+#include "sim/served_line.h"
+#include "sim/sim_log.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <random>
+#include <stdexcept>
+#include <sys/signalfd.h>
+#include <sysexits.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace darq::sim;
+
+// The stop signals are taken from a signalfd in the wait loop, so they are blocked rather than
+// handled: nothing runs in signal context and no wake-up can be lost between two waits.
+int stopSignalFd() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        std::signal(signal, SIG_DFL);
+        sigaddset(&signals, signal);
+    }
+    if (::sigprocmask(SIG_BLOCK, &signals, nullptr) != 0) {
+        return -1;
+    }
+    return ::signalfd(-1, &signals, SFD_CLOEXEC);
+}
+
+std::string describe(const SimOptions& options, const ServedLine& line, std::uint64_t seed) {
+    std::string text = "serving " + line.path() +
+                       (line.isPseudoTerminal() ? " (pseudo-terminal)" : " (serial device)") +
+                       " as address " + std::to_string(options.address);
+    text += options.fixedReading ? ", fixed values" : ", varying values";
+    text += options.pacing
+                ? ", paced with " + std::to_string(options.turnaroundMs) + " ms turnaround"
+                : ", not paced";
+    return text + ", seed " + std::to_string(seed);
+}
+
+int serve(const SimOptions& options, std::FILE* logStream) {
+    SimLog log(logStream);
+    const int stopFd = stopSignalFd();
+    if (stopFd < 0) {
+        log.write(std::string("cannot take the stop signals: ") + std::strerror(errno));
+        return EX_OSERR;
+    }
+    // Pacing emulates what a pseudo-terminal lacks; a real serial device paces itself.
+    SimOptions effective = options;
+    std::optional<ServedLine> line;
+    std::unique_ptr<DeviceLink> link;
+    try {
+        if (options.devicePath) {
+            line.emplace(ServedLine::openDevice(*options.devicePath, options.baudRate));
+            effective.pacing = false;
+        } else {
+            line.emplace(ServedLine::openPseudoTerminal(options.baudRate));
+        }
+        if (options.linkPath) {
+            link = std::make_unique<DeviceLink>(*options.linkPath, line->path());
+        }
+    } catch (const std::runtime_error& error) {
+        std::fprintf(stderr, "darq-sim: %s\n", error.what());
+        if (logStream != stderr) {
+            log.write(error.what());
+        }
+        ::close(stopFd);
+        return EX_UNAVAILABLE;
+    }
+    std::printf("%s\n", line->path().c_str());
+    std::fflush(stdout);
+
+    const std::uint64_t seed = options.seed.value_or(std::random_device{}());
+    log.write(describe(effective, *line, seed));
+    SeededRandom random(seed);
+    VirtualInstrument instrument(effective, *line, log, random);
+    const bool stoppedCleanly = instrument.run(stopFd);
+    ::close(stopFd);
+    return stoppedCleanly ? EX_OK : EX_IOERR;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const OptionsParse parse = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (parse.helpRequested) {
+        std::fputs(usageText().c_str(), stdout);
+        return EX_OK;
+    }
+    if (!parse.options) {
+        std::fprintf(stderr, "darq-sim: %s\n%s", parse.error.c_str(), usageText().c_str());
+        return EX_USAGE;
+    }
+    // A reader of the first line may go away; that must not end the instrument.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::FILE* logStream = stderr;
+    if (parse.options->logPath) {
+        logStream = std::fopen(parse.options->logPath->c_str(), "a");
+        if (logStream == nullptr) {
+            std::fprintf(stderr, "darq-sim: cannot open the log file %s: %s\n",
+                         parse.options->logPath->c_str(), std::strerror(errno));
+            return EX_CANTCREAT;
+        }
+    }
+    const int status = serve(*parse.options, logStream);
+    if (logStream != stderr) {
+        std::fclose(logStream);
+    }
+    return status;
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "protocol/reply.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace darq::sim {
+
+// How likely each fault is, drawn independently for every request the instrument answers.
+struct FaultProbabilities {
+    double noReply = 0.0;
+    double shortReply = 0.0;
+    double extraBytes = 0.0;
+    double badCrc = 0.0;
+    double noise = 0.0;
+    double echo = 0.0;
+};
+
+struct SimOptions {
+    std::optional<std::string> devicePath; // none: serve a fresh pseudo-terminal
+    int baudRate = 9600;
+    std::optional<std::string> linkPath;
+    std::uint8_t address = 1;
+    std::optional<Reading> fixedReading; // none: values that vary over time
+    bool pacing = true;
+    int turnaroundMs = 5;
+    FaultProbabilities faults;
+    std::optional<std::uint64_t> seed;
+    std::optional<std::string> logPath;
+};
+
+struct OptionsParse {
+    std::optional<SimOptions> options; // set when the command line was good
+    bool helpRequested = false;
+    std::string error; // one line, set when the command line was refused
+};
+
+OptionsParse parseOptions(const std::vector<std::string>& arguments);
+
+std::string usageText();
+
+} // namespace darq::sim

@@ -1,0 +1,47 @@
+#include "sim/request_judgement.h"
+
+#include "protocol/crc16.h"
+#include "protocol/read_request.h"
+
+#include <cstdio>
+
+namespace darq::sim {
+
+namespace {
+
+bool checkValueOk(const Bytes& frame) {
+    if (frame.size() < 3) {
+        return false;
+    }
+    const std::uint16_t check = crc16Modbus(frame.data(), frame.size() - 2);
+    return frame[frame.size() - 2] == (check & 0xFF) && frame[frame.size() - 1] == (check >> 8);
+}
+
+std::string hexByte(std::uint8_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(value));
+    return text;
+}
+
+} // namespace
+
+RequestJudgement judgeRequest(const Bytes& frame, std::uint8_t ownAddress) {
+    RequestJudgement judgement;
+    if (frame.size() != kRequestLength) {
+        judgement.flags.push_back(std::to_string(frame.size()) + " bytes, not " +
+                                  std::to_string(kRequestLength));
+    }
+    if (!checkValueOk(frame)) {
+        judgement.flags.push_back("bad CRC");
+    }
+    if (frame.size() >= 2 && frame[1] != kReadRegistersFunction) {
+        judgement.flags.push_back("function " + hexByte(frame[1]));
+    }
+    if (!frame.empty() && frame[0] != ownAddress) {
+        judgement.flags.push_back("other address " + std::to_string(frame[0]));
+    }
+    judgement.answer = isReadRequest(frame) && frame[0] == ownAddress;
+    return judgement;
+}
+
+} // namespace darq::sim

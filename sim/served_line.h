@@ -1,0 +1,57 @@
+#pragma once
+
+#include "sim/line_settings.h"
+
+#include <optional>
+#include <string>
+
+namespace darq::sim {
+
+// The line the instrument listens on: the master side of a fresh pseudo-terminal, or a serial
+// device. Opening failures throw std::runtime_error naming the device and the reason.
+class ServedLine {
+public:
+    static ServedLine openPseudoTerminal(int baudRate);
+    static ServedLine openDevice(const std::string& path, int baudRate);
+
+    ServedLine(ServedLine&& other) noexcept;
+    ServedLine& operator=(ServedLine&&) = delete;
+    ServedLine(const ServedLine&) = delete;
+    ServedLine& operator=(const ServedLine&) = delete;
+    ~ServedLine();
+
+    int fd() const { return fd_; }
+    // What the tool opens: the pseudo-terminal's slave side, or the device itself.
+    const std::string& path() const { return path_; }
+    bool isPseudoTerminal() const { return keptSlaveFd_ >= 0; }
+    // The settings the tool last gave the line; on Linux the master of a pseudo-terminal reports
+    // those of its slave side.
+    std::optional<LineSettings> currentSettings() const;
+
+private:
+    ServedLine(int fd, int keptSlaveFd, std::string path);
+
+    int fd_ = -1;
+    // Held open for as long as we serve: with no slave open the master reports a hang-up on every
+    // poll, and the slave's settings would fall back to a cooked, echoing terminal between two
+    // openings by the tool.
+    int keptSlaveFd_ = -1;
+    std::string path_;
+};
+
+// A symbolic link to the served device under a stable name, removed again when the instrument
+// stops (unless someone has replaced it meanwhile).
+class DeviceLink {
+public:
+    // Replaces a stale symbolic link of that name; refuses to replace anything else.
+    DeviceLink(std::string linkPath, std::string target);
+    DeviceLink(const DeviceLink&) = delete;
+    DeviceLink& operator=(const DeviceLink&) = delete;
+    ~DeviceLink();
+
+private:
+    std::string linkPath_;
+    std::string target_;
+};
+
+} // namespace darq::sim

@@ -1,0 +1,38 @@
+#include "sim/sim_log.h"
+
+#include <chrono>
+#include <ctime>
+
+namespace darq::sim {
+
+std::string hexText(const Bytes& bytes) {
+    if (bytes.empty()) {
+        return "(none)";
+    }
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (const std::uint8_t byte : bytes) {
+        if (!text.empty()) {
+            text += ' ';
+        }
+        text += digits[byte >> 4];
+        text += digits[byte & 0x0F];
+    }
+    return text;
+}
+
+void SimLog::write(const std::string& message) {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto milliseconds =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    std::fprintf(stream_, "%s.%03d %s\n", stamp, static_cast<int>(milliseconds), message.c_str());
+    std::fflush(stream_);
+}
+
+} // namespace darq::sim

@@ -1,0 +1,314 @@
+#include "protocol/crc16.h"
+#include "protocol/read_request.h"
+#include "protocol/reply.h"
+#include "sim_process.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace darq {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using darq::testing::SimProcess;
+using std::chrono::milliseconds;
+
+constexpr milliseconds kGenerous{5000};
+
+Bytes requestFor(int address) {
+    const auto request = buildReadRequest(address);
+    return Bytes(request->begin(), request->end());
+}
+
+// The tool's end of the line: the pseudo-terminal's slave side, set up as a serial port would be.
+class LineEnd {
+public:
+    explicit LineEnd(const std::string& path, speed_t speed = B9600,
+                     tcflag_t frame = CS8 | CSTOPB) {
+        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd_ < 0) {
+            throw std::runtime_error("cannot open " + path);
+        }
+        termios attributes{};
+        ::tcgetattr(fd_, &attributes);
+        cfmakeraw(&attributes);
+        attributes.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB | PARODD);
+        attributes.c_cflag |= frame | CLOCAL | CREAD;
+        cfsetispeed(&attributes, speed);
+        cfsetospeed(&attributes, speed);
+        ::tcsetattr(fd_, TCSANOW, &attributes);
+    }
+    LineEnd(const LineEnd&) = delete;
+    LineEnd& operator=(const LineEnd&) = delete;
+    ~LineEnd() { ::close(fd_); }
+
+    void send(const Bytes& bytes) {
+        ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+
+    // Collects bytes until `count` have come or `timeout` has passed.
+    Bytes receive(std::size_t count, milliseconds timeout = kGenerous) {
+        const Clock::time_point deadline = Clock::now() + timeout;
+        Bytes received;
+        while (received.size() < count) {
+            const auto left =
+                std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) {
+                break;
+            }
+            pollfd line{fd_, POLLIN, 0};
+            if (::poll(&line, 1, static_cast<int>(left)) <= 0) {
+                continue;
+            }
+            std::uint8_t buffer[64];
+            const ssize_t got = ::read(fd_, buffer, sizeof buffer);
+            if (got > 0) {
+                received.insert(received.end(), buffer, buffer + got);
+            }
+        }
+        return received;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// Waits until the log holds `part` at least `count` times.
+bool waitForLog(const SimProcess& sim, const std::string& part, std::size_t count = 1) {
+    const Clock::time_point deadline = Clock::now() + kGenerous;
+    while (occurrences(sim.log(), part) < count) {
+        if (Clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    return true;
+}
+
+TEST(SimEndToEnd, ReplyCarriesTheFixedValues) {
+    const struct {
+        std::vector<std::string> arguments;
+        int address;
+        Reading reading;
+    } cases[] = {
+        {{"--flow", "123456", "--flow-decimals", "2", "--total-low", "12345678", "--total-decimals",
+          "3"},
+         1,
+         {123456, 2, 0, 12345678, 3}},
+        {{"--address", "128", "--flow", "-5", "--flow-decimals", "2", "--total-high", "7"},
+         128,
+         {-5, 2, 7, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.address);
+        std::vector<std::string> arguments = c.arguments;
+        arguments.push_back("--no-pacing");
+        SimProcess sim(arguments);
+        LineEnd line(sim.devicePath());
+        line.send(requestFor(c.address));
+        const ReadOutcome outcome = decodeReply(line.receive(kReplyLength));
+        ASSERT_EQ(outcome.kind, ReadOutcome::Kind::Decoded) << sim.log();
+        EXPECT_TRUE(outcome.checkValueOk);
+        EXPECT_EQ(outcome.received[0], c.address);
+        EXPECT_EQ(outcome.reading, c.reading);
+    }
+}
+
+TEST(SimEndToEnd, FramesOtherThanOurReadRequestGetNoAnswer) {
+    Bytes badCheck = requestFor(1);
+    badCheck[6] ^= 0x40;
+    Bytes otherFunction = requestFor(1);
+    otherFunction[1] = 0x04;
+    const std::uint16_t check = crc16Modbus(otherFunction.data(), 6);
+    otherFunction[6] = static_cast<std::uint8_t>(check & 0xFF);
+    otherFunction[7] = static_cast<std::uint8_t>(check >> 8);
+    const struct {
+        const char* name;
+        Bytes frame;
+    } cases[] = {
+        {"another address", requestFor(2)},
+        {"a bad check value", badCheck},
+        {"another function", otherFunction},
+        {"seven bytes", Bytes(badCheck.begin(), badCheck.begin() + 7)},
+    };
+    SimProcess sim({"--no-pacing", "--flow", "42"});
+    LineEnd line(sim.devicePath());
+    std::size_t unanswered = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        line.send(c.frame);
+        ASSERT_TRUE(waitForLog(sim, "no answer", ++unanswered)) << sim.log();
+        // Had the frame been answered, that reply would come in front of this one.
+        line.send(requestFor(1));
+        Bytes received = line.receive(kReplyLength);
+        const Bytes more = line.receive(1, milliseconds(100));
+        received.insert(received.end(), more.begin(), more.end());
+        const ReadOutcome outcome = decodeReply(received);
+        ASSERT_EQ(outcome.kind, ReadOutcome::Kind::Decoded) << sim.log();
+        EXPECT_EQ(outcome.reading->flow, 42);
+    }
+    EXPECT_EQ(occurrences(sim.log(), "other address 2"), 1u);
+    EXPECT_EQ(occurrences(sim.log(), "bad CRC"), 2u) << sim.log();
+}
+
+TEST(SimEndToEnd, PacedReplyTakesTheWireTimeAtEachRate) {
+    const struct {
+        speed_t speed;
+        int baud;
+    } cases[] = {{B1200, 1200}, {B2400, 2400}, {B4800, 4800}, {B9600, 9600}};
+    SimProcess sim({"--flow", "1"});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.baud);
+        LineEnd line(sim.devicePath(), c.speed);
+        const Clock::time_point sent = Clock::now();
+        line.send(requestFor(1));
+        const Bytes reply = line.receive(kReplyLength);
+        const double elapsedMs =
+            std::chrono::duration<double, std::milli>(Clock::now() - sent).count();
+        ASSERT_EQ(reply.size(), kReplyLength) << sim.log();
+        EXPECT_EQ(decodeReply(reply).reading->flow, 1);
+        const double wireMs = 1000.0 * (kRequestLength + kReplyLength) * 11 / c.baud;
+        EXPECT_GE(elapsedMs, wireMs);
+        EXPECT_NE(sim.log().find("line " + std::to_string(c.baud) + " 8N2"), std::string::npos);
+    }
+}
+
+TEST(SimEndToEnd, LogFlagsALineOtherThan8N2) {
+    // A pseudo-terminal always keeps 8 data bits without parity, so only the stop bits and the
+    // rate the tool chose can be seen on it.
+    SimProcess sim({"--no-pacing"});
+    LineEnd line(sim.devicePath(), B4800, CS8);
+    line.send(requestFor(1));
+    EXPECT_EQ(line.receive(kReplyLength).size(), kReplyLength);
+    EXPECT_TRUE(waitForLog(sim, "line 4800 8N1, not 8N2")) << sim.log();
+}
+
+TEST(SimEndToEnd, FaultsReachTheLine) {
+    const struct {
+        const char* option;
+        std::size_t expectedLength;
+        bool checkValueOk;
+        bool echoInFront;
+    } cases[] = {
+        {"--echo", kRequestLength + kReplyLength, true, true},
+        {"--bad-crc", kReplyLength, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.option);
+        SimProcess sim({c.option, "1", "--seed", "3", "--flow", "7"});
+        LineEnd line(sim.devicePath());
+        line.send(requestFor(1));
+        const Bytes received = line.receive(c.expectedLength);
+        ASSERT_EQ(received.size(), c.expectedLength) << sim.log();
+        const Bytes request = requestFor(1);
+        EXPECT_EQ(std::equal(request.begin(), request.end(), received.begin()), c.echoInFront);
+        const ReadOutcome outcome =
+            decodeReply(Bytes(received.end() - static_cast<long>(kReplyLength), received.end()));
+        EXPECT_EQ(outcome.checkValueOk, c.checkValueOk);
+        EXPECT_EQ(outcome.reading->flow, 7);
+    }
+}
+
+TEST(SimEndToEnd, NoReplyFaultSendsNothing) {
+    SimProcess sim({"--no-reply", "1", "--no-pacing"});
+    LineEnd line(sim.devicePath());
+    line.send(requestFor(1));
+    ASSERT_TRUE(waitForLog(sim, "faults: no-reply")) << sim.log();
+    EXPECT_TRUE(line.receive(1, milliseconds(200)).empty());
+}
+
+TEST(SimEndToEnd, VaryingValuesDifferBetweenReadings) {
+    SimProcess sim({"--no-pacing"});
+    LineEnd line(sim.devicePath());
+    line.send(requestFor(1));
+    const ReadOutcome first = decodeReply(line.receive(kReplyLength));
+    std::this_thread::sleep_for(milliseconds(100));
+    line.send(requestFor(1));
+    const ReadOutcome second = decodeReply(line.receive(kReplyLength));
+    ASSERT_EQ(first.kind, ReadOutcome::Kind::Decoded);
+    ASSERT_EQ(second.kind, ReadOutcome::Kind::Decoded);
+    EXPECT_EQ(first.reading->flowDecimals, 2);
+    EXPECT_EQ(first.reading->totalDecimals, 3);
+    EXPECT_GT(second.reading->totalLow, first.reading->totalLow);
+}
+
+TEST(SimEndToEnd, AnswersAgainAfterTheToolClosedAndReopenedThePort) {
+    SimProcess sim({"--no-pacing"});
+    for (int opening = 0; opening < 3; ++opening) {
+        SCOPED_TRACE(opening);
+        LineEnd line(sim.devicePath());
+        line.send(requestFor(1));
+        EXPECT_EQ(line.receive(kReplyLength).size(), kReplyLength) << sim.log();
+    }
+    EXPECT_TRUE(sim.isRunning());
+    EXPECT_EQ(sim.log().find("failed"), std::string::npos) << sim.log();
+}
+
+TEST(SimEndToEnd, SigtermStopsCleanlyAndRemovesTheLink) {
+    char directory[] = "/tmp/darq-sim-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(directory), nullptr);
+    const std::string link = std::string(directory) + "/com1";
+    {
+        SimProcess sim({"--link", link});
+        char target[256] = {};
+        ASSERT_GT(::readlink(link.c_str(), target, sizeof target - 1), 0);
+        EXPECT_EQ(sim.devicePath(), target);
+        LineEnd line(link);
+        line.send(requestFor(1));
+        EXPECT_EQ(line.receive(kReplyLength).size(), kReplyLength);
+
+        EXPECT_EQ(sim.stop(), 0);
+        EXPECT_FALSE(sim.isRunning());
+        EXPECT_NE(sim.log().find("stopping on SIGTERM"), std::string::npos) << sim.log();
+        struct stat gone {};
+        EXPECT_NE(::lstat(link.c_str(), &gone), 0);
+    }
+    ::rmdir(directory);
+}
+
+TEST(SimEndToEnd, KilledSimulatorIsGoneAtOnce) {
+    SimProcess sim;
+    EXPECT_TRUE(sim.isRunning());
+    sim.kill();
+    EXPECT_FALSE(sim.isRunning());
+    EXPECT_FALSE(sim.stop().has_value());
+}
+
+TEST(SimEndToEnd, BadOptionsAreRefusedWithUsage) {
+    const std::vector<std::string> refused[] = {{"--baud", "1234"}, {"--address", "300"}};
+    for (const auto& arguments : refused) {
+        SCOPED_TRACE(arguments[0]);
+        try {
+            SimProcess sim(arguments);
+            ADD_FAILURE() << "darq-sim started";
+        } catch (const std::runtime_error& error) {
+            EXPECT_NE(std::string(error.what()).find(arguments[0]), std::string::npos);
+            EXPECT_NE(std::string(error.what()).find("usage: darq-sim"), std::string::npos);
+        }
+    }
+    const int status = std::system((std::string(DARQ_SIM_PATH) + " --bogus 2>/dev/null").c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 64);
+}
+
+} // namespace
+} // namespace darq

@@ -1,0 +1,283 @@
+#include "serial/comm_control.h"
+
+#include "serial/port_names.h"
+#include "serial/port_opening.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
+#endif
+
+namespace darq {
+
+namespace {
+
+// How long one blocking wait for bytes lasts inside settleWait, so that the wait ends on time.
+constexpr int kSettleSliceMs = 20;
+
+} // namespace
+
+CommControl::CommControl(QObject* parent) : QObject(parent) {
+    qRegisterMetaType<darq::PortError>();
+    connect(&serial_, &QSerialPort::errorOccurred, this, &CommControl::onSerialError);
+    connect(&serial_, &QSerialPort::readyRead, this, &CommControl::bytesArrived);
+}
+
+CommControl::~CommControl() {
+    // An exchange still waiting on the port must learn that it is gone.
+    closePort();
+}
+
+int CommControl::CommPort() const {
+    return commPort_;
+}
+
+bool CommControl::setCommPort(int commPort) {
+    lastError_ = {};
+    if (serial_.isOpen()) {
+        lastError_ = {PortError::Kind::Other, deviceName(),
+                      QStringLiteral("the port number can only change while the port is closed")};
+        return false;
+    }
+    if (commPort < 1) {
+        lastError_ = {PortError::Kind::Other, QString(),
+                      QStringLiteral("there is no port number %1").arg(commPort)};
+        return false;
+    }
+    commPort_ = commPort;
+    return true;
+}
+
+QString CommControl::Settings() const {
+    return QString::fromStdString(formatLineSettings(settings_));
+}
+
+bool CommControl::setSettings(const QString& settings) {
+    lastError_ = {};
+    const ParsedLineSettings parsed = parseLineSettings(settings.toStdString());
+    if (!parsed.settings) {
+        lastError_ = {
+            PortError::Kind::InvalidSettings, deviceName(),
+            QStringLiteral("\"%1\": %2").arg(settings, QString::fromStdString(parsed.error))};
+        return false;
+    }
+    if (serial_.isOpen()) {
+        const PortError refused = applyLineSettings(serial_, *parsed.settings);
+        if (refused.isError()) {
+            // Some of the new settings may have gone through before the refusal.
+            applyLineSettings(serial_, settings_);
+            lastError_ = refused;
+            lastError_.device = openDevice_;
+            return false;
+        }
+    }
+    settings_ = *parsed.settings;
+    return true;
+}
+
+bool CommControl::PortOpen() const {
+    return serial_.isOpen();
+}
+
+bool CommControl::setPortOpen(bool open) {
+    lastError_ = {};
+    if (open == serial_.isOpen()) {
+        return true;
+    }
+    if (!open) {
+        closePort();
+        return true;
+    }
+    const QString device = deviceForCommPort(commPort_);
+    opening_ = true;
+    const PortError failure = openSerialDevice(serial_, device, settings_);
+    opening_ = false;
+    if (failure.isError()) {
+        lastError_ = failure;
+        return false;
+    }
+    openDevice_ = device;
+    emit portOpenChanged(true);
+    return true;
+}
+
+int CommControl::InBufferCount() const {
+    if (!serial_.isOpen()) {
+        return 0;
+    }
+    return static_cast<int>(serial_.bytesAvailable() + bytesWaitingInDriver());
+}
+
+void CommControl::setInBufferCount(int count) {
+    // As with the communications control, only 0 means something: discard.
+    if (count != 0 || !serial_.isOpen()) {
+        return;
+    }
+    serial_.clear(QSerialPort::Input);
+}
+
+bool CommControl::setOutput(const QByteArray& bytes) {
+    lastError_ = {};
+    if (!serial_.isOpen()) {
+        lastError_ = {PortError::Kind::NotOpen, deviceName(), QStringLiteral("nothing was sent")};
+        return false;
+    }
+    if (serial_.write(bytes) != bytes.size()) {
+        lastError_ = {PortError::Kind::Other, openDevice_,
+                      QStringLiteral("cannot send: ") + serial_.errorString()};
+        return false;
+    }
+    // write() only queues the bytes in QSerialPort; the settle time must start with the request
+    // handed to the device.
+    const bool flushed = serial_.flush();
+    if (!serial_.isOpen()) {
+        // The port died while sending and is already reported as lost.
+        return false;
+    }
+    if (!flushed) {
+        lastError_ = {PortError::Kind::Other, openDevice_,
+                      QStringLiteral("cannot send: ") + serial_.errorString()};
+        return false;
+    }
+    return true;
+}
+
+QByteArray CommControl::Input() {
+    if (!serial_.isOpen()) {
+        return {};
+    }
+    readWaitingBytes();
+    if (!serial_.isOpen()) {
+        return {};
+    }
+    return serial_.readAll();
+}
+
+QString CommControl::deviceName() const {
+    return serial_.isOpen() ? openDevice_ : deviceForCommPort(commPort_);
+}
+
+int CommControl::baudRate() const {
+    return settings_.baudRate;
+}
+
+PortError CommControl::lastError() const {
+    return lastError_;
+}
+
+bool CommControl::open() {
+    return setPortOpen(true);
+}
+
+void CommControl::close() {
+    setPortOpen(false);
+}
+
+bool CommControl::toggle() {
+    if (serial_.isOpen()) {
+        close();
+        return false;
+    }
+    return open();
+}
+
+bool CommControl::applyRate(int listPosition) {
+    return setSettings(QString::fromStdString(settingsForRatePosition(listPosition)));
+}
+
+bool CommControl::switchPort(int choiceIndex) {
+    close();
+    if (!setCommPort(choiceIndex + 1)) {
+        return false;
+    }
+    return open();
+}
+
+void CommControl::discardReceiveBuffer() {
+    setInBufferCount(0);
+}
+
+void CommControl::send(const Bytes& frame) {
+    setOutput(QByteArray(reinterpret_cast<const char*>(frame.data()),
+                         static_cast<qsizetype>(frame.size())));
+}
+
+void CommControl::settleWait(int milliseconds) {
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        const qint64 remaining = milliseconds - clock.elapsed();
+        if (remaining <= 0) {
+            return;
+        }
+        const int slice = static_cast<int>(std::min<qint64>(remaining, kSettleSliceMs));
+        if (!serial_.isOpen()) {
+            QThread::msleep(static_cast<unsigned long>(remaining));
+            return;
+        }
+        const qint64 sliceStart = clock.elapsed();
+        if (!serial_.waitForReadyRead(slice)) {
+            // A port in trouble can fail at once; wait out the slice rather than spin.
+            const qint64 early = slice - (clock.elapsed() - sliceStart);
+            if (early > 0) {
+                QThread::msleep(static_cast<unsigned long>(early));
+            }
+        }
+    }
+}
+
+Bytes CommControl::takeInput() {
+    const QByteArray input = Input();
+    return Bytes(input.begin(), input.end());
+}
+
+void CommControl::onSerialError(QSerialPort::SerialPortError error) {
+    // Qt keeps raising read errors on a dead device, thousands a second, for as long as it stays
+    // open: the first one closes it. Other errors (a missing modem line, a timeout while
+    // waiting) leave the line usable.
+    if (opening_ || !serial_.isOpen()) {
+        return;
+    }
+    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError) {
+        return;
+    }
+    const QString reason = error == QSerialPort::ResourceError
+                               ? QStringLiteral("the device was removed: ") + serial_.errorString()
+                               : QStringLiteral("the line was hung up or the device removed");
+    const PortError lost{PortError::Kind::Lost, openDevice_, reason};
+    closePort();
+    lastError_ = lost;
+    emit portLost(lost);
+}
+
+void CommControl::closePort() {
+    if (!serial_.isOpen()) {
+        return;
+    }
+    serial_.close();
+    emit portOpenChanged(false);
+}
+
+qint64 CommControl::bytesWaitingInDriver() const {
+#ifdef Q_OS_UNIX
+    int waiting = 0;
+    if (::ioctl(serial_.handle(), FIONREAD, &waiting) == 0) {
+        return waiting;
+    }
+#endif
+    return 0;
+}
+
+void CommControl::readWaitingBytes() {
+    // QSerialPort reads from the device only when the event loop hands it the chance; bytes that
+    // came in since must be part of Input too. A zero wait takes them without blocking.
+    if (bytesWaitingInDriver() > 0) {
+        serial_.waitForReadyRead(0);
+    }
+}
+
+} // namespace darq

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "protocol/read_exchange.h"
+#include "serial/line_settings.h"
+#include "serial/port_error.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+
+namespace darq {
+
+// The window's one serial port, with the properties a communications control offers:
+// CommPort (1 or 2), Settings ("9600,n,8,2"), PortOpen, InBufferCount (assign 0 to discard),
+// Output (assign to send) and Input (read to take every waiting byte). Input is always binary and
+// always every waiting byte; there is no flow control; DTR is raised while open and RTS stays low.
+//
+// It also offers the four port operations of a read exchange. Its settleWait blocks the calling
+// thread; the window never calls it and waits with ExchangeDriver instead.
+class CommControl : public QObject, public PortOperations {
+    Q_OBJECT
+    Q_PROPERTY(int CommPort READ CommPort WRITE setCommPort)
+    Q_PROPERTY(QString Settings READ Settings WRITE setSettings)
+    Q_PROPERTY(bool PortOpen READ PortOpen WRITE setPortOpen NOTIFY portOpenChanged)
+    Q_PROPERTY(int InBufferCount READ InBufferCount WRITE setInBufferCount)
+
+public:
+    explicit CommControl(QObject* parent = nullptr);
+    ~CommControl() override;
+
+    int CommPort() const;
+    // Refused (false, lastError NotOpen-style Other) while the port is open.
+    bool setCommPort(int commPort);
+
+    QString Settings() const;
+    // Changes the line at once, open or closed. A malformed text is refused with an
+    // InvalidSettings error and the line stays as it was.
+    bool setSettings(const QString& settings);
+
+    bool PortOpen() const;
+    // true opens the device CommPort denotes, false closes. Returns whether the port is now in
+    // the asked state; on failure lastError() names the device and the reason.
+    bool setPortOpen(bool open);
+
+    int InBufferCount() const;
+    // 0 discards every received byte still waiting (in Qt's buffer and the driver's).
+    void setInBufferCount(int count);
+
+    // Sends the bytes and pushes them to the device at once. Refused on a closed port.
+    bool setOutput(const QByteArray& bytes);
+    // Every byte received so far, removed from the buffer; empty on a closed port.
+    QByteArray Input();
+
+    // The device the port is open on; while closed, the one the current CommPort denotes.
+    QString deviceName() const;
+    int baudRate() const;
+    PortError lastError() const;
+
+    // Port control operations for the window.
+    bool open();
+    void close();
+    // Closes an open port or opens a closed one; returns whether the port is open afterwards.
+    bool toggle();
+    // Applies the settings of a rate list position (see settingsForRatePosition); the port stays
+    // open or closed as it was.
+    bool applyRate(int listPosition);
+    // Closes the port, selects port choiceIndex + 1 and opens it. Returns false, with the port
+    // left closed and lastError() saying why, when the new port cannot be opened.
+    bool switchPort(int choiceIndex);
+
+    // PortOperations, for a read exchange.
+    void discardReceiveBuffer() override;
+    void send(const Bytes& frame) override;
+    void settleWait(int milliseconds) override;
+    Bytes takeInput() override;
+
+signals:
+    void portOpenChanged(bool open);
+    // The open port died (USB adapter pulled, far end of the line closed). It is already closed
+    // when this arrives, after portOpenChanged(false), and it is reported once.
+    void portLost(const darq::PortError& error);
+    // New bytes are waiting in Input.
+    void bytesArrived();
+
+private:
+    void onSerialError(QSerialPort::SerialPortError error);
+    void closePort();
+    // Bytes the operating system has received that QSerialPort has not read in yet.
+    qint64 bytesWaitingInDriver() const;
+    void readWaitingBytes();
+
+    QSerialPort serial_;
+    int commPort_ = 1;
+    LineSettings settings_;
+    PortError lastError_;
+    QString openDevice_;   // the device the open port was opened on
+    bool opening_ = false; // errors QSerialPort raises while opening belong to the open's result
+};
+
+} // namespace darq

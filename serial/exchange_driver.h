@@ -1,0 +1,70 @@
+#pragma once
+
+#include "protocol/reply.h"
+
+#include <QElapsedTimer>
+#include <QMetaType>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+namespace darq {
+
+class CommControl;
+
+// How one read exchange ended.
+struct ExchangeReport {
+    enum class Status {
+        Completed,  // the settle time passed and the input was taken and decoded
+        PortClosed, // the port was closed or switched while the exchange waited; nothing taken
+    };
+
+    Status status = Status::Completed;
+    int address = 0;
+    QString device;
+    ReadOutcome outcome;  // meaningful when completed
+    qint64 elapsedMs = 0; // from the send to the end of the exchange
+};
+
+// Whether a read could start.
+enum class ReadStart {
+    Started,
+    Busy,              // an exchange is already waiting on this port; nothing was sent
+    PortClosed,        // nothing is sent on a closed port
+    AddressOutOfRange, // only addresses 0 to 128 exist on the bus
+};
+
+// Runs read exchanges on a CommControl without ever blocking the thread: discard the receive
+// buffer, send the request, then a single-shot timer for the settle time of the port's current
+// rate; when it fires the input is taken and decoded. One exchange at a time.
+class ExchangeDriver : public QObject {
+    Q_OBJECT
+
+public:
+    explicit ExchangeDriver(CommControl& port, QObject* parent = nullptr);
+
+    ReadStart startRead(int address);
+    bool isBusy() const;
+    // The settle time for the port's current rate, in milliseconds.
+    int settleTimeMs() const;
+
+signals:
+    // Emitted once for each exchange that started.
+    void finished(const darq::ExchangeReport& report);
+
+private:
+    void onSettled();
+    void onPortOpenChanged(bool open);
+
+    CommControl& port_;
+    QTimer settleTimer_;
+    QElapsedTimer sinceSend_;
+    int address_ = 0;
+    QString device_; // the device the request went to
+    bool busy_ = false;
+    bool sending_ = false; // a port that dies while sending is answered by startRead itself
+};
+
+} // namespace darq
+
+Q_DECLARE_METATYPE(darq::ExchangeReport)

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "serial/line_settings.h"
+#include "serial/port_error.h"
+
+#include <QSerialPort>
+
+namespace darq {
+
+// Opens `device` on `port` for reading and writing with the given line settings, no flow control,
+// DTR raised and RTS low. Modem lines that the device lacks (a pseudo-terminal has none) are not
+// an error. On failure the port is left closed and the result says why, telling apart a missing
+// device, one another program holds and one we may not use.
+PortError openSerialDevice(QSerialPort& port, const QString& device, const LineSettings& settings);
+
+// Applies line settings to an open port, checking each call's own result. Returns an error of
+// kind InvalidSettings or Other when the device refuses them.
+PortError applyLineSettings(QSerialPort& port, const LineSettings& settings);
+
+} // namespace darq

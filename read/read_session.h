@@ -1,0 +1,71 @@
+#pragma once
+
+#include "protocol/bytes.h"
+#include "read/read_options.h"
+#include "read/read_summary.h"
+#include "read/reply_completion.h"
+#include "serial/line_settings.h"
+
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+
+namespace darq {
+
+// One run of darq-read on its own serial port: open the line, then for each reading send the
+// request, collect the reply until the gap or the timeout ends it, print it, and start the next
+// reading `interval` after the start of this one. Everything runs on the event loop, so an
+// interrupt or a dying port is handled at once, whatever the run is waiting for.
+class ReadSession : public QObject {
+    Q_OBJECT
+
+public:
+    ReadSession(const ReadOptions& options, const QString& device, QObject* parent = nullptr);
+
+    // Opens the port and takes the first reading. A port that cannot be used is reported on
+    // stderr and ends the run with exit status 2.
+    void start();
+    // Ends the run now: a reading still waiting for its reply is dropped, the summary is printed.
+    void stop();
+
+signals:
+    void finished(int exitStatus);
+
+private:
+    enum class State {
+        Idle,       // between readings
+        Sending,    // the request is on its way to the device
+        Collecting, // the request is out; the reply is coming in
+        Done,
+    };
+
+    void startRead();
+    void onBytesWritten();
+    void markSent();
+    void onReadyRead();
+    void scheduleCompletionCheck();
+    void onCompletionCheck();
+    void finishRead();
+    void onPortError(QSerialPort::SerialPortError error);
+    void endWithPortLost(const QString& reason);
+    void end(int exitStatus);
+    void trace(const char* direction, const Bytes& frame) const;
+
+    ReadOptions options_;
+    QString device_;
+    LineSettings lineSettings_;
+    Bytes request_;
+    QSerialPort port_;
+    QTimer completionTimer_;
+    QTimer nextReadTimer_;
+    ReplyCollector collector_;
+    ReadSummary summary_;
+    State state_ = State::Idle;
+    std::chrono::steady_clock::time_point readStart_;
+    std::chrono::system_clock::time_point readTime_;
+};
+
+} // namespace darq

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "read/reading_output.h"
+
+#include <string>
+#include <vector>
+
+namespace darq {
+
+constexpr int kExitAllDecoded = 0;
+constexpr int kExitSomeNotDecoded = 1;
+constexpr int kExitPortUnusable = 2;
+constexpr int kExitUsage = 64;
+
+// Counts the readings of one run and gives its summary line and exit status.
+class ReadSummary {
+public:
+    void add(const ReadingRecord& record);
+
+    int reads() const { return reads_; }
+    // 0 when every reading decoded (a bad check value still decodes), 1 when any gave no data
+    // or was ignored, and 1 when the run was interrupted before a reading came: a script must
+    // not take an empty run for a good one.
+    int exitStatus() const;
+    // "reads 3  decoded 2  no data 1  ignored 0  bad CRC 0  latency ms min 33.9  median 34.1
+    // max 35.0", the latency taken over the decoded readings.
+    std::string line() const;
+
+private:
+    int reads_ = 0;
+    int decoded_ = 0;
+    int noData_ = 0;
+    int ignored_ = 0;
+    int badCheckValue_ = 0;
+    std::vector<double> decodedLatenciesMs_;
+};
+
+} // namespace darq

@@ -1,0 +1,159 @@
+#include "read/reading_output.h"
+
+#include "read/diagnosis.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace darq {
+
+namespace {
+
+using Kind = ReadOutcome::Kind;
+
+const char* outcomeName(Kind kind) {
+    switch (kind) {
+    case Kind::Decoded:
+        return "decoded";
+    case Kind::NoData:
+        return "no-data";
+    case Kind::Ignored:
+        return "ignored";
+    }
+    return "";
+}
+
+bool isDecoded(const ReadOutcome& outcome) {
+    return outcome.kind == Kind::Decoded;
+}
+
+std::string latencyText(const std::optional<double>& latencyMs) {
+    if (!latencyMs) {
+        return {};
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", *latencyMs);
+    return text;
+}
+
+// The readings are digits, "-" and "."; quoting is kept general so that no text can break a line.
+std::string jsonString(const std::string& text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            quoted += escape;
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "\"";
+}
+
+std::string textLines(const ReadingRecord& record) {
+    const ReadOutcome& outcome = record.outcome;
+    std::string lines;
+    switch (outcome.kind) {
+    case Kind::Decoded:
+        lines = "flow " + outcome.flowText + "  total " + outcome.totalText;
+        if (!outcome.checkValueOk) {
+            lines += "  bad CRC";
+        }
+        break;
+    case Kind::NoData:
+        lines = "no data";
+        break;
+    case Kind::Ignored:
+        lines = "ignored: " + std::to_string(outcome.received.size()) + " bytes";
+        break;
+    }
+    lines += "\n";
+    if (const std::optional<Diagnosis> diagnosis = diagnose(record.request, outcome.received)) {
+        lines += "  " + diagnosisText(*diagnosis, record.request, outcome.received) + "\n";
+    }
+    return lines;
+}
+
+std::string csvLine(const ReadingRecord& record) {
+    const ReadOutcome& outcome = record.outcome;
+    std::string line = isoUtcTime(record.time) + "," + std::to_string(record.address) + "," +
+                       outcomeName(outcome.kind) + ",";
+    if (isDecoded(outcome)) {
+        line += outcome.flowText + "," + outcome.totalText + ",";
+    } else {
+        line += ",,";
+    }
+    line += std::to_string(outcome.received.size()) + ",";
+    if (isDecoded(outcome)) {
+        line += outcome.checkValueOk ? "ok" : "bad";
+    }
+    return line + "," + latencyText(record.latencyMs) + "\n";
+}
+
+std::string jsonLine(const ReadingRecord& record) {
+    const ReadOutcome& outcome = record.outcome;
+    const bool decoded = isDecoded(outcome);
+    std::string line = "{\"time\":" + jsonString(isoUtcTime(record.time)) +
+                       ",\"address\":" + std::to_string(record.address) +
+                       ",\"outcome\":" + jsonString(outcomeName(outcome.kind));
+    line += ",\"flow\":" + (decoded ? jsonString(outcome.flowText) : "null");
+    line += ",\"total\":" + (decoded ? jsonString(outcome.totalText) : "null");
+    line += ",\"bytes\":" + std::to_string(outcome.received.size());
+    line += ",\"crc_ok\":" + std::string(!decoded               ? "null"
+                                         : outcome.checkValueOk ? "true"
+                                                                : "false");
+    line += ",\"latency_ms\":" + (record.latencyMs ? latencyText(record.latencyMs) : "null");
+    return line + "}\n";
+}
+
+} // namespace
+
+std::string isoUtcTime(std::chrono::system_clock::time_point time) {
+    const auto sinceEpoch = time.time_since_epoch();
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch);
+    const auto milliseconds =
+        std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch - seconds).count();
+    const std::time_t whole = static_cast<std::time_t>(seconds.count());
+    std::tm utc{};
+    gmtime_r(&whole, &utc);
+    char text[80];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                  static_cast<int>(milliseconds));
+    return text;
+}
+
+std::string csvHeader() {
+    return "time,address,outcome,flow,total,bytes,crc,latency_ms\n";
+}
+
+std::string formatReading(OutputFormat format, const ReadingRecord& record) {
+    switch (format) {
+    case OutputFormat::Text:
+        return textLines(record);
+    case OutputFormat::Csv:
+        return csvLine(record);
+    case OutputFormat::Json:
+        return jsonLine(record);
+    }
+    return {};
+}
+
+std::string hexBytes(const Bytes& bytes) {
+    std::string text;
+    for (const std::uint8_t byte : bytes) {
+        char pair[4];
+        std::snprintf(pair, sizeof pair, "%02X", byte);
+        if (!text.empty()) {
+            text += ' ';
+        }
+        text += pair;
+    }
+    return text;
+}
+
+} // namespace darq

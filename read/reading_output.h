@@ -1,0 +1,36 @@
+#pragma once
+
+#include "protocol/bytes.h"
+#include "protocol/reply.h"
+#include "read/read_options.h"
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+namespace darq {
+
+// One reading as darq-read reports it.
+struct ReadingRecord {
+    std::chrono::system_clock::time_point time; // when the request went out
+    int address = 0;
+    Bytes request;
+    ReadOutcome outcome;
+    std::optional<double> latencyMs; // end of the send to the last byte; none when nothing came
+};
+
+// ISO 8601 in UTC with milliseconds, for example 2024-05-01T08:30:00.125Z.
+std::string isoUtcTime(std::chrono::system_clock::time_point time);
+
+// The first line of a csv log; the other formats have none.
+std::string csvHeader();
+
+// The lines one reading gives in `format`, each ending in a newline. Text shows
+// "flow 1234.56  total 12345.678", "no data" or "ignored: N bytes", and under a reading that
+// did not come through cleanly a second line saying what it most likely means.
+std::string formatReading(OutputFormat format, const ReadingRecord& record);
+
+// "01 03 01 03 00 03 F4 37"
+std::string hexBytes(const Bytes& bytes);
+
+} // namespace darq

@@ -1,0 +1,59 @@
+#include "read/reply_completion.h"
+
+#include "protocol/line_timing.h"
+#include "protocol/reply.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace darq {
+
+namespace {
+constexpr double kGapCharacters = 3.5;
+constexpr std::chrono::microseconds kShortestGap{20000};
+} // namespace
+
+std::chrono::microseconds replyGap(int baudRate) {
+    const double characterMs = wireTimeMs(1, baudRate);
+    const std::chrono::microseconds characters{
+        static_cast<long long>(std::ceil(kGapCharacters * characterMs * 1000.0))};
+    return std::max(characters, kShortestGap);
+}
+
+ReplyCollector::ReplyCollector(std::chrono::microseconds gap, std::chrono::milliseconds timeout)
+    : gap_(gap), timeout_(timeout) {}
+
+void ReplyCollector::start(Clock::time_point sendEnd) {
+    sendEnd_ = sendEnd;
+    lastArrival_ = sendEnd;
+    received_.clear();
+}
+
+void ReplyCollector::add(const Bytes& bytes, Clock::time_point arrival) {
+    if (bytes.empty()) {
+        return;
+    }
+    received_.insert(received_.end(), bytes.begin(), bytes.end());
+    lastArrival_ = arrival;
+}
+
+bool ReplyCollector::isComplete(Clock::time_point now) const {
+    return now >= completionTime();
+}
+
+ReplyCollector::Clock::time_point ReplyCollector::completionTime() const {
+    const Clock::time_point timeoutEnd = sendEnd_ + timeout_;
+    if (received_.size() < kReplyLength) {
+        return timeoutEnd;
+    }
+    return std::min(lastArrival_ + gap_, timeoutEnd);
+}
+
+std::optional<ReplyCollector::Clock::duration> ReplyCollector::latency() const {
+    if (received_.empty()) {
+        return std::nullopt;
+    }
+    return lastArrival_ - sendEnd_;
+}
+
+} // namespace darq

@@ -1,0 +1,10 @@
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+// QProcess wants an application object on the thread that runs the children.
+int main(int argc, char* argv[]) {
+    QCoreApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

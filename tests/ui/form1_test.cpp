@@ -1,0 +1,540 @@
+#include "serial/comm_control.h"
+#include "sim_process.h"
+#include "ui/form1.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSerialPort>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace darq {
+namespace {
+
+using testing::SimProcess;
+
+// Generous: on a busy machine a 100 ms exchange may take a good deal longer.
+constexpr int kWaitMs = 10000;
+
+const QString kOpenCaption = QStringLiteral("关闭端口");
+const QString kClosedCaption = QStringLiteral("打开端口");
+
+// An instrument whose every reply carries exactly these values.
+std::vector<std::string> fixedReading(int flow, int flowDecimals, int totalHigh, int totalLow,
+                                      int totalDecimals, int address = 1) {
+    return {"--address",        std::to_string(address),
+            "--flow",           std::to_string(flow),
+            "--flow-decimals",  std::to_string(flowDecimals),
+            "--total-high",     std::to_string(totalHigh),
+            "--total-low",      std::to_string(totalLow),
+            "--total-decimals", std::to_string(totalDecimals)};
+}
+
+std::vector<std::string> requestsReceived(const SimProcess& sim) {
+    std::vector<std::string> requests;
+    std::istringstream log(sim.log());
+    for (std::string line; std::getline(log, line);) {
+        if (line.find(" RX ") != std::string::npos) {
+            requests.push_back(line);
+        }
+    }
+    return requests;
+}
+
+bool waitFor(const std::function<bool()>& condition) {
+    return QTest::qWaitFor(condition, kWaitMs);
+}
+
+class Form1Test : public ::testing::Test {
+protected:
+    void TearDown() override {
+        delete form_;
+        qunsetenv("DARQ_COM1");
+        qunsetenv("DARQ_COM2");
+    }
+
+    Form1& openWindow(const std::string& com1, const std::string& com2 = "/nonexistent/com2") {
+        qputenv("DARQ_COM1", QByteArray::fromStdString(com1));
+        qputenv("DARQ_COM2", QByteArray::fromStdString(com2));
+        form_ = new Form1;
+        form_->show();
+        return *form_;
+    }
+
+    template <typename Control> Control* control(const char* name) const {
+        auto* found = form_->findChild<Control*>(QLatin1String(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+
+    // Option1(index) and Label1(index).
+    template <typename Control> Control* element(const char* name, int index) const {
+        for (Control* candidate : form_->findChildren<Control*>(QLatin1String(name))) {
+            if (candidate->property("index").toInt() == index) {
+                return candidate;
+            }
+        }
+        ADD_FAILURE() << name << "(" << index << ") missing";
+        return nullptr;
+    }
+
+    CommControl* port() const { return control<CommControl>("MSComm1"); }
+    QString flowShown() const { return control<QLabel>("Label4")->text(); }
+    QString totalShown() const { return control<QLineEdit>("Text1")->text(); }
+    QString portCaption() const { return control<QPushButton>("Command1")->text(); }
+
+    QList<QMessageBox*> visibleBoxes() const {
+        QList<QMessageBox*> visible;
+        for (QMessageBox* box : form_->findChildren<QMessageBox*>()) {
+            if (box->isVisible()) {
+                visible << box;
+            }
+        }
+        return visible;
+    }
+
+    bool waitForBox(const QString& textPart) const {
+        return waitFor([&] {
+            const QList<QMessageBox*> boxes = visibleBoxes();
+            return boxes.size() == 1 && boxes.front()->text().contains(textPart);
+        });
+    }
+
+    // Presses 读取 and waits until the read cycle has shown its outcome or its refusal.
+    void readOnce() {
+        QSignalSpy ended(form_.data(), &Form1::readCycleEnded);
+        control<QPushButton>("Command2")->click();
+        ASSERT_TRUE(waitFor([&] { return ended.count() > 0; }));
+    }
+
+    static void typeInto(QComboBox* combo, const QString& text) {
+        combo->lineEdit()->selectAll();
+        QTest::keyClicks(combo->lineEdit(), text);
+    }
+
+    QPointer<Form1> form_;
+};
+
+TEST_F(Form1Test, StartsWithTheListsFilledAndCom1Open) {
+    SimProcess sim;
+    openWindow(sim.devicePath());
+
+    auto* rates = control<QComboBox>("Combo2");
+    ASSERT_EQ(rates->count(), 4);
+    EXPECT_EQ(rates->itemText(0), "1200");
+    EXPECT_EQ(rates->itemText(3), "9600");
+    EXPECT_EQ(rates->currentText(), "9600");
+    auto* addresses = control<QComboBox>("Combo1");
+    ASSERT_EQ(addresses->count(), 129);
+    EXPECT_EQ(addresses->itemText(0), "0");
+    EXPECT_EQ(addresses->itemText(128), "128");
+    EXPECT_EQ(addresses->currentIndex(), 1);
+    EXPECT_EQ(addresses->currentText(), "1");
+
+    EXPECT_TRUE(port()->PortOpen());
+    EXPECT_EQ(port()->CommPort(), 1);
+    EXPECT_EQ(port()->Settings(), "9600,n,8,2");
+    EXPECT_EQ(portCaption(), kOpenCaption);
+    EXPECT_TRUE(element<QRadioButton>("Option1", 0)->isChecked());
+    EXPECT_FALSE(element<QRadioButton>("Option1", 1)->isChecked());
+    EXPECT_FALSE(control<QCheckBox>("Check1")->isChecked());
+    EXPECT_FALSE(control<QTimer>("autuTimer2")->isActive());
+    EXPECT_TRUE(control<QPushButton>("Command2")->isEnabled());
+    EXPECT_EQ(flowShown(), "");
+    EXPECT_EQ(totalShown(), "Text1");
+    EXPECT_EQ(form_->windowTitle(), "DARQ流量积算仪通讯测试");
+    EXPECT_FALSE(form_->windowIcon().isNull());
+    QTest::qWait(200);
+    EXPECT_TRUE(visibleBoxes().isEmpty());
+}
+
+TEST_F(Form1Test, ReadButtonShowsFlowAndTotalFromTheAddressShown) {
+    const struct {
+        const char* typedAddress; // empty: the start-up address 1
+        std::vector<std::string> instrument;
+        QString flow;
+        QString total;
+    } cases[] = {
+        {"", fixedReading(123456, 2, 0, 12345678, 3), "1234.56", "12345.678"},
+        {"7", fixedReading(-1, 0, 7, 12345678, 3, 7), "-1", "712345.678"},
+        {"128", fixedReading(5, 3, 1, 0, 0, 128), "0.005", "10"},
+    };
+    for (const auto& example : cases) {
+        SCOPED_TRACE(example.flow.toStdString());
+        SimProcess sim(example.instrument);
+        openWindow(sim.devicePath());
+        if (*example.typedAddress) {
+            typeInto(control<QComboBox>("Combo1"), QLatin1String(example.typedAddress));
+        }
+        readOnce();
+        EXPECT_EQ(flowShown(), example.flow);
+        EXPECT_EQ(totalShown(), example.total);
+        EXPECT_EQ(requestsReceived(sim).size(), 1u);
+        delete form_;
+    }
+}
+
+TEST_F(Form1Test, NoReplyShowsNoDataAndKeepsTheTotal) {
+    SimProcess sim({"--no-reply", "1"});
+    openWindow(sim.devicePath());
+    control<QLineEdit>("Text1")->setText(QStringLiteral("99.5"));
+
+    readOnce();
+
+    EXPECT_EQ(flowShown(), QStringLiteral("无数据\u201C"));
+    EXPECT_EQ(totalShown(), "99.5");
+    EXPECT_EQ(requestsReceived(sim).size(), 1u);
+}
+
+TEST_F(Form1Test, AutomaticReadingDisablesTheButtonAndReadsEveryTwoSeconds) {
+    SimProcess sim(fixedReading(4321, 2, 0, 5, 1));
+    openWindow(sim.devicePath());
+    auto* automatic = control<QCheckBox>("Check1");
+    auto* readButton = control<QPushButton>("Command2");
+    auto* timer = control<QTimer>("autuTimer2");
+
+    automatic->click();
+    EXPECT_FALSE(readButton->isEnabled());
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_EQ(timer->interval(), 2000);
+    EXPECT_EQ(flowShown(), ""); // nothing is read at once
+    EXPECT_TRUE(requestsReceived(sim).empty());
+
+    EXPECT_TRUE(waitFor([&] { return flowShown() == "43.21"; }));
+    EXPECT_EQ(totalShown(), "0.5");
+    EXPECT_TRUE(waitFor([&] { return requestsReceived(sim).size() >= 2; }));
+
+    automatic->click();
+    EXPECT_TRUE(readButton->isEnabled());
+    EXPECT_FALSE(timer->isActive());
+}
+
+TEST_F(Form1Test, PortButtonCaptionTellsThePortState) {
+    SimProcess sim;
+    openWindow(sim.devicePath());
+    auto* portButton = control<QPushButton>("Command1");
+
+    portButton->click();
+    EXPECT_FALSE(port()->PortOpen());
+    EXPECT_EQ(portCaption(), kClosedCaption);
+
+    portButton->click();
+    EXPECT_TRUE(port()->PortOpen());
+    EXPECT_EQ(portCaption(), kOpenCaption);
+}
+
+TEST_F(Form1Test, ReadOnAClosedPortSendsNothingAndTellsItOnce) {
+    SimProcess sim;
+    openWindow(sim.devicePath());
+    control<QPushButton>("Command1")->click();
+
+    readOnce();
+    ASSERT_TRUE(waitForBox(QStringLiteral("未打开")));
+    EXPECT_EQ(flowShown(), "");
+
+    // Automatic reading meets the same closed port every 2 s: still one box, and once the
+    // operator has put it away it stays away until the port changes.
+    QSignalSpy cycles(form_.data(), &Form1::readCycleEnded);
+    control<QCheckBox>("Check1")->click();
+    ASSERT_TRUE(waitFor([&] { return cycles.count() >= 2; }));
+    EXPECT_EQ(form_->findChildren<QMessageBox*>().size(), 1);
+    visibleBoxes().front()->close();
+    ASSERT_TRUE(waitFor([&] { return cycles.count() >= 3; }));
+    EXPECT_TRUE(visibleBoxes().isEmpty());
+    EXPECT_TRUE(requestsReceived(sim).empty());
+}
+
+TEST_F(Form1Test, PortSwitchOpensTheChosenPortAndTheCaptionFollows) {
+    const struct {
+        const char* name;
+        bool closeCom1First;
+        bool com2Exists;
+    } cases[] = {
+        {"from an open COM1", false, true},
+        {"from a closed COM1", true, true},
+        {"to a missing COM2", false, false},
+    };
+    for (const auto& example : cases) {
+        SCOPED_TRACE(example.name);
+        SimProcess com1(fixedReading(111, 2, 0, 1, 0));
+        SimProcess com2(fixedReading(222, 2, 0, 2, 0));
+        openWindow(com1.devicePath(),
+                   example.com2Exists ? com2.devicePath() : std::string("/nonexistent/ttyS1"));
+        if (example.closeCom1First) {
+            control<QPushButton>("Command1")->click();
+            ASSERT_EQ(portCaption(), kClosedCaption);
+        }
+
+        element<QRadioButton>("Option1", 1)->click();
+
+        EXPECT_EQ(port()->CommPort(), 2);
+        EXPECT_EQ(port()->PortOpen(), example.com2Exists);
+        EXPECT_EQ(portCaption(), example.com2Exists ? kOpenCaption : kClosedCaption);
+        if (example.com2Exists) {
+            readOnce();
+            EXPECT_EQ(flowShown(), "2.22");
+            element<QRadioButton>("Option1", 0)->click();
+            readOnce();
+            EXPECT_EQ(flowShown(), "1.11");
+            EXPECT_EQ(portCaption(), kOpenCaption);
+        } else {
+            EXPECT_TRUE(waitForBox(QStringLiteral("/nonexistent/ttyS1")));
+        }
+        delete form_;
+    }
+}
+
+TEST_F(Form1Test, RateListSetsTheLineAndReadsStillArrive) {
+    SimProcess sim(fixedReading(7, 0, 0, 8, 0));
+    openWindow(sim.devicePath());
+    auto* rates = control<QComboBox>("Combo2");
+    const struct {
+        const char* name;
+        std::function<void()> operatorAction;
+        int position;
+        QString settings;
+    } cases[] = {
+        {"typed 1200", [&] { typeInto(rates, QStringLiteral("1200")); }, 0, "1200,n,8,2"},
+        {"typed 2400", [&] { typeInto(rates, QStringLiteral("2400")); }, 1, "2400,n,8,2"},
+        {"typed 96, no entry", [&] { typeInto(rates, QStringLiteral("96")); }, -1, "9600,n,8,2"},
+        {"typed 4800", [&] { typeInto(rates, QStringLiteral("4800")); }, 2, "4800,n,8,2"},
+        {"picked 2400 with the arrow key", [&] { QTest::keyClick(rates, Qt::Key_Up); }, 1,
+         "2400,n,8,2"},
+    };
+    for (const auto& example : cases) {
+        SCOPED_TRACE(example.name);
+        example.operatorAction();
+        EXPECT_EQ(rates->currentIndex(), example.position);
+        EXPECT_EQ(port()->Settings(), example.settings);
+        EXPECT_TRUE(port()->PortOpen());
+
+        control<QLabel>("Label4")->clear();
+        readOnce();
+        EXPECT_EQ(flowShown(), "7");
+        const std::string lastRequest = requestsReceived(sim).back();
+        EXPECT_NE(lastRequest.find(example.settings.section(',', 0, 0).toStdString()),
+                  std::string::npos)
+            << lastRequest;
+    }
+}
+
+TEST_F(Form1Test, TypedAddressSelectsOnlyAnExactEntry) {
+    const struct {
+        const char* typed;
+        int position; // -1: nothing selected, nothing sent
+    } cases[] = {{"5", 5}, {"0", 0}, {"129", -1}, {"abc", -1}, {"05", -1}};
+    for (const auto& example : cases) {
+        SCOPED_TRACE(example.typed);
+        SimProcess sim(fixedReading(3, 0, 0, 4, 0, example.position < 0 ? 1 : example.position));
+        openWindow(sim.devicePath());
+        auto* addresses = control<QComboBox>("Combo1");
+
+        typeInto(addresses, QLatin1String(example.typed));
+        EXPECT_EQ(addresses->currentIndex(), example.position);
+        EXPECT_EQ(addresses->currentText(), QLatin1String(example.typed));
+
+        readOnce();
+        if (example.position >= 0) {
+            EXPECT_EQ(flowShown(), "3");
+        } else {
+            EXPECT_TRUE(waitForBox(QStringLiteral("没有选择仪表地址")));
+            EXPECT_TRUE(requestsReceived(sim).empty());
+        }
+        delete form_;
+    }
+}
+
+TEST_F(Form1Test, FailedOpenAtStartUpIsToldAndTheWindowStaysUp) {
+    SimProcess sim;
+    QSerialPort otherProgram(QString::fromStdString(sim.devicePath()));
+    const struct {
+        const char* name;
+        std::string device;
+        bool holdDevice;
+        QString told;
+        QString title;
+    } cases[] = {
+        {"missing device", "/nonexistent/ttyS0", false, "/nonexistent/ttyS0", "通讯端口信息"},
+        {"device held elsewhere", sim.devicePath(), true, "所选的端口被占用！", "通讯端口信息"},
+    };
+    for (const auto& example : cases) {
+        SCOPED_TRACE(example.name);
+        if (example.holdDevice) {
+            ASSERT_TRUE(otherProgram.open(QIODevice::ReadWrite));
+        }
+        openWindow(example.device);
+
+        EXPECT_TRUE(form_->isVisible());
+        EXPECT_FALSE(port()->PortOpen());
+        EXPECT_EQ(portCaption(), kClosedCaption);
+        ASSERT_TRUE(waitForBox(example.told));
+        QMessageBox* box = visibleBoxes().front();
+        EXPECT_EQ(box->windowTitle(), example.title);
+        EXPECT_EQ(box->icon(), QMessageBox::Warning);
+        EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
+        delete form_;
+    }
+}
+
+TEST_F(Form1Test, LostPortIsToldAndTheCaptionFollows) {
+    SimProcess sim;
+    openWindow(sim.devicePath());
+    control<QCheckBox>("Check1")->click();
+    sim.kill();
+
+    EXPECT_TRUE(waitFor([&] { return !port()->PortOpen(); }));
+    EXPECT_EQ(portCaption(), kClosedCaption);
+    EXPECT_TRUE(waitForBox(QString::fromStdString(sim.devicePath())));
+    // Automatic reading goes on against the closed port without a second box.
+    QSignalSpy cycles(form_.data(), &Form1::readCycleEnded);
+    ASSERT_TRUE(waitFor([&] { return cycles.count() >= 1; }));
+    EXPECT_EQ(visibleBoxes().size(), 1);
+}
+
+TEST_F(Form1Test, SecondReadWhileOneWaitsSendsNothing) {
+    SimProcess sim(fixedReading(1, 0, 0, 2, 0));
+    openWindow(sim.devicePath());
+    QSignalSpy ended(form_.data(), &Form1::readCycleEnded);
+    auto* readButton = control<QPushButton>("Command2");
+
+    readButton->click();
+    readButton->click();
+
+    ASSERT_TRUE(waitFor([&] { return ended.count() > 0; }));
+    EXPECT_EQ(flowShown(), "1");
+    EXPECT_EQ(requestsReceived(sim).size(), 1u);
+    EXPECT_TRUE(visibleBoxes().isEmpty());
+}
+
+TEST_F(Form1Test, ClosingTheWindowWhileAReadWaitsEndsCleanly) {
+    SimProcess sim;
+    openWindow(sim.devicePath());
+    form_->setAttribute(Qt::WA_DeleteOnClose);
+
+    control<QPushButton>("Command2")->click();
+    form_->close();
+
+    ASSERT_TRUE(waitFor([&] { return form_.isNull(); }));
+    // Past the settle time and the reply: nothing may reach the window any more.
+    QTest::qWait(1000);
+    EXPECT_TRUE(sim.isRunning());
+    EXPECT_EQ(requestsReceived(sim).size(), 1u);
+}
+
+TEST_F(Form1Test, ControlsSitWhereTheLayoutPutsThem) {
+    SimProcess sim;
+    openWindow(sim.devicePath());
+    EXPECT_EQ(form_->size(), QSize(448, 498));
+    EXPECT_EQ(form_->minimumSize(), form_->maximumSize());
+    const Qt::WindowFlags flags = form_->windowFlags();
+    EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+
+    const struct {
+        QWidget* control;
+        const char* container;
+        QRect twips; // left, top, width, height
+    } places[] = {
+        {control<QGroupBox>("Frame3"), "Form1", {120, 240, 6255, 4215}},
+        {control<QLabel>("Label4"), "Frame3", {1920, 600, 3975, 1215}},
+        {control<QCheckBox>("Check1"), "Frame3", {600, 3480, 1575, 255}},
+        {control<QGroupBox>("Frame1"), "Frame2", {240, 480, 3615, 735}},
+        {element<QRadioButton>("Option1", 1), "Frame1", {2280, 360, 735, 255}},
+        {element<QLabel>("Label1", 0), "Frame2", {360, 1440, 1215, 255}},
+        {control<QComboBox>("Combo1"), "Frame2", {2160, 1800, 1575, 300}},
+    };
+    for (const auto& place : places) {
+        SCOPED_TRACE(place.control->objectName().toStdString());
+        EXPECT_EQ(place.control->parentWidget()->objectName(), place.container);
+        const QRect& t = place.twips;
+        EXPECT_EQ(place.control->geometry(),
+                  QRect(t.x() / 15, t.y() / 15, t.width() / 15, t.height() / 15));
+    }
+
+    // &H00BBGGRR&: a swapped byte order would turn the red digits blue.
+    const struct {
+        QWidget* control;
+        QPalette::ColorRole role;
+        QColor colour;
+    } colours[] = {
+        {control<QLabel>("Label4"), QPalette::WindowText, QColor(255, 0, 0)},
+        {control<QLabel>("Label4"), QPalette::Window, QColor(192, 192, 255)},
+        {control<QLineEdit>("Text1"), QPalette::Base, QColor(192, 192, 255)},
+        {control<QGroupBox>("Frame3"), QPalette::WindowText, QColor(255, 0, 0)},
+        {form_.data(), QPalette::Window, QColor(224, 224, 224)},
+    };
+    for (const auto& expected : colours) {
+        SCOPED_TRACE(expected.control->objectName().toStdString());
+        EXPECT_EQ(expected.control->palette().color(expected.role), expected.colour);
+    }
+    EXPECT_NE(control<QLabel>("Label3")->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+
+    auto* flow = control<QLabel>("Label4");
+    EXPECT_EQ(flow->font().pixelSize(), 80); // 60 pt at 96 dpi
+    EXPECT_TRUE(flow->alignment() & Qt::AlignRight);
+    EXPECT_NE(flow->frameShape(), QFrame::NoFrame);
+    EXPECT_EQ(control<QLineEdit>("Text1")->font().pixelSize(), 64);
+    EXPECT_FALSE(control<QLineEdit>("Text1")->isReadOnly());
+    EXPECT_TRUE(QFontDatabase::writingSystems(flow->font().family())
+                    .contains(QFontDatabase::SimplifiedChinese));
+}
+
+QImage flowDisplayShowing(QLabel* flow, const QString& text) {
+    flow->setText(text);
+    return flow->grab().toImage();
+}
+
+// A text wider than the flow display must not lose its first character: 8888.88 shown as
+// "888.88" would be another number, and "无数据“" shown as "数据“" would say the opposite.
+TEST_F(Form1Test, FlowDisplayShowsTheFirstCharacterOfALongText) {
+    SimProcess sim;
+    openWindow(sim.devicePath());
+    auto* flow = control<QLabel>("Label4");
+    for (const QString& text :
+         {QStringLiteral("8888.88"), QStringLiteral("无数据\u201C"), QStringLiteral("-12345678")}) {
+        SCOPED_TRACE(text.toStdString());
+        EXPECT_NE(flowDisplayShowing(flow, text), flowDisplayShowing(flow, text.mid(1)));
+        EXPECT_EQ(flow->font().pixelSize(), 80);
+    }
+}
+
+TEST_F(Form1Test, TabVisitsTheControlsInTheirOrder) {
+    SimProcess sim;
+    openWindow(sim.devicePath());
+    form_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.data()));
+    element<QRadioButton>("Option1", 0)->setFocus();
+
+    QStringList visited;
+    for (int step = 0; step < 7; ++step) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* focus = QApplication::focusWidget();
+        // A list's typing field stands for the list.
+        if (qobject_cast<QComboBox*>(focus->parentWidget())) {
+            focus = focus->parentWidget();
+        }
+        const QVariant index = focus->property("index");
+        visited << focus->objectName() + (index.isValid() ? index.toString() : QString());
+    }
+    EXPECT_EQ(visited, QStringList({"Command1", "Command2", "Check1", "Combo1", "Combo2", "Text1",
+                                    "Option10"}));
+}
+
+} // namespace
+} // namespace darq

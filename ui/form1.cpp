@@ -1,0 +1,246 @@
+#include "ui/form1.h"
+
+#include "serial/comm_control.h"
+#include "serial/line_settings.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+namespace darq {
+
+namespace {
+
+constexpr int kAutomaticReadIntervalMs = 2000;
+constexpr int kDefaultRatePosition = 3;
+constexpr int kDefaultAddressPosition = 1;
+
+const QString kPortInfoTitle = QStringLiteral("通讯端口信息");
+
+QString fromStd(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// Typing the exact text of an entry selects it; any other text leaves nothing selected but stays
+// in the field as typed.
+void selectEntryByText(QComboBox* combo, const QString& text) {
+    const int position = combo->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (position == combo->currentIndex()) {
+        return;
+    }
+    QLineEdit* field = combo->lineEdit();
+    const int cursor = field->cursorPosition();
+    combo->setCurrentIndex(position);
+    if (field->text() != text) {
+        field->setText(text);
+        field->setCursorPosition(cursor);
+    }
+}
+
+} // namespace
+
+Form1::Form1(QWidget* parent) : QWidget(parent) {
+    setupLayout(this);
+    exchange_ = new ExchangeDriver(*MSComm1, this);
+    Form1_Load();
+
+    // Connected after the start-up sequence: filling and positioning the lists runs no handler.
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(autuTimer2, &QTimer::timeout, this, &Form1::autuTimer2_Timer);
+    connect(Check1, &QCheckBox::clicked, this, &Form1::Check1_Click);
+    for (int index = 0; index < int(Option1.size()); ++index) {
+        connect(Option1[index], &QRadioButton::clicked, this,
+                [this, index] { Option1_Click(index); });
+    }
+    connect(Combo1->lineEdit(), &QLineEdit::textEdited, this, &Form1::Combo1_Change);
+    connect(Combo1, &QComboBox::currentIndexChanged, this, [this] { toldRefusal_.reset(); });
+    connect(Combo2, &QComboBox::activated, this, &Form1::Combo2_Change);
+    connect(Combo2->lineEdit(), &QLineEdit::textEdited, this, [this](const QString& text) {
+        selectEntryByText(Combo2, text);
+        Combo2_Change();
+    });
+
+    connect(exchange_, &ExchangeDriver::finished, this, &Form1::showReadOutcome);
+    connect(MSComm1, &CommControl::portOpenChanged, this, &Form1::onPortOpenChanged);
+    connect(MSComm1, &CommControl::portLost, this, &Form1::reportPortLost);
+}
+
+Form1::~Form1() {
+    // The exchange and the port go first, while every control still stands: an exchange still
+    // waiting and the port closing must find nothing of the window to report to.
+    autuTimer2->stop();
+    exchange_->disconnect(this);
+    MSComm1->disconnect(this);
+    delete exchange_;
+    delete MSComm1;
+}
+
+void Form1::Form1_Load() {
+    Combo2->addItems({QStringLiteral("1200"), QStringLiteral("2400"), QStringLiteral("4800"),
+                      QStringLiteral("9600")});
+    Combo2->setCurrentIndex(kDefaultRatePosition);
+
+    autuTimer2->stop();
+
+    for (int address = 0; address <= 128; ++address) {
+        Combo1->addItem(QString::number(address));
+    }
+    Combo1->setCurrentIndex(kDefaultAddressPosition);
+
+    MSComm1->setSettings(QString::fromUtf8(kDefaultSettings.data(), int(kDefaultSettings.size())));
+    if (!MSComm1->open()) {
+        // Told once the window is up, which it is whether or not the port opened.
+        QMetaObject::invokeMethod(
+            this, [this, error = MSComm1->lastError()] { reportOpenFailure(error); },
+            Qt::QueuedConnection);
+    }
+    showPortState();
+}
+
+void Form1::Command1_Click() {
+    const bool wasOpen = MSComm1->PortOpen();
+    const bool isOpen = MSComm1->toggle();
+    if (!wasOpen && !isOpen) {
+        reportOpenFailure(MSComm1->lastError());
+    }
+    showPortState();
+}
+
+void Form1::Command2_Click() {
+    readCycle(ReadTrigger::Button);
+}
+
+void Form1::autuTimer2_Timer() {
+    readCycle(ReadTrigger::Timer);
+}
+
+void Form1::Check1_Click() {
+    if (Check1->checkState() == Qt::Checked) {
+        autuTimer2->setInterval(kAutomaticReadIntervalMs);
+        autuTimer2->start();
+        Command2->setEnabled(false);
+    } else {
+        autuTimer2->stop();
+        Command2->setEnabled(true);
+    }
+}
+
+void Form1::Option1_Click(int index) {
+    if (!MSComm1->switchPort(index)) {
+        reportOpenFailure(MSComm1->lastError());
+    }
+    showPortState();
+}
+
+void Form1::Combo1_Change(const QString& text) {
+    selectEntryByText(Combo1, text);
+}
+
+void Form1::Combo2_Change() {
+    if (!MSComm1->applyRate(Combo2->currentIndex())) {
+        showPortWarning(
+            QStringLiteral("无法设置通讯波特率。\n%1").arg(MSComm1->lastError().message()));
+    }
+}
+
+void Form1::readCycle(ReadTrigger trigger) {
+    const ReadStart start = exchange_->startRead(Combo1->currentIndex());
+    switch (start) {
+    case ReadStart::Started:
+        toldRefusal_.reset();
+        break;
+    case ReadStart::Busy:
+        // The exchange already waiting shows its outcome in a moment; a second one would only
+        // collide with its reply.
+        break;
+    case ReadStart::PortClosed:
+    case ReadStart::AddressOutOfRange:
+        reportRefusedRead(start, trigger);
+        emit readCycleEnded();
+        break;
+    }
+}
+
+void Form1::showReadOutcome(const ExchangeReport& report) {
+    if (report.status == ExchangeReport::Status::Completed) {
+        const ReadOutcome& outcome = report.outcome;
+        switch (outcome.kind) {
+        case ReadOutcome::Kind::NoData:
+            Label4->setText(QStringLiteral("无数据\u201C"));
+            break;
+        case ReadOutcome::Kind::Decoded:
+            Label4->setText(fromStd(outcome.flowText));
+            Text1->setText(fromStd(outcome.totalText));
+            // A total too long for the box shows its leading digits, as a freshly filled text
+            // box does, rather than the end where the cursor lands.
+            Text1->setCursorPosition(0);
+            break;
+        case ReadOutcome::Kind::Ignored:
+            break;
+        }
+    }
+    // An exchange cut short by closing or switching the port shows nothing: the operator did it,
+    // and Command1 already tells the port's state.
+    emit readCycleEnded();
+}
+
+void Form1::reportRefusedRead(ReadStart reason, ReadTrigger trigger) {
+    if (trigger == ReadTrigger::Timer && toldRefusal_ == reason) {
+        return;
+    }
+    toldRefusal_ = reason;
+    const QString text =
+        reason == ReadStart::PortClosed
+            ? QStringLiteral("端口 %1 未打开，没有发送读取请求。").arg(MSComm1->deviceName())
+            : QStringLiteral("没有选择仪表地址，没有发送读取请求。");
+    if (!readNotice_) {
+        readNotice_ =
+            new QMessageBox(QMessageBox::Information, windowTitle(), text, QMessageBox::Ok, this);
+        readNotice_->setWindowModality(Qt::NonModal);
+    }
+    readNotice_->setText(text);
+    readNotice_->show();
+}
+
+void Form1::onPortOpenChanged() {
+    toldRefusal_.reset();
+    showPortState();
+}
+
+void Form1::showPortState() {
+    Command1->setText(MSComm1->PortOpen() ? QStringLiteral("关闭端口")
+                                          : QStringLiteral("打开端口"));
+}
+
+void Form1::reportOpenFailure(const PortError& error) {
+    // The warning says the port is closed: automatic reading need not say it again.
+    toldRefusal_ = ReadStart::PortClosed;
+    if (error.kind == PortError::Kind::Occupied) {
+        showPortWarning(QStringLiteral("所选的端口被占用！"));
+    } else {
+        showPortWarning(QStringLiteral("无法打开端口。\n%1").arg(error.message()));
+    }
+}
+
+void Form1::reportPortLost(const PortError& error) {
+    toldRefusal_ = ReadStart::PortClosed;
+    showPortState();
+    showPortWarning(QStringLiteral("端口已断开。\n%1").arg(error.message()));
+}
+
+void Form1::showPortWarning(const QString& text) {
+    if (!portWarning_) {
+        portWarning_ =
+            new QMessageBox(QMessageBox::Warning, kPortInfoTitle, text, QMessageBox::Ok, this);
+    }
+    portWarning_->setText(text);
+    portWarning_->open();
+}
+
+} // namespace darq

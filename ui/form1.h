@@ -1,0 +1,65 @@
+#pragma once
+
+#include "serial/exchange_driver.h"
+#include "serial/port_error.h"
+#include "ui/form1_layout.h"
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <optional>
+
+class QMessageBox;
+
+namespace darq {
+
+// The tool's one window. Its start-up sequence runs before it is first shown: the rate and
+// address lists are filled, automatic reading is off and COM1 is opened at 9600,n,8,2. After that
+// everything happens in the handlers below, on the event thread, and nothing in it ever waits:
+// a read exchange runs on ExchangeDriver and its outcome arrives as a signal.
+class Form1 : public QWidget, private Form1Layout {
+    Q_OBJECT
+
+public:
+    explicit Form1(QWidget* parent = nullptr);
+    ~Form1() override;
+
+signals:
+    // One read cycle has ended: its outcome is on display, or the read was refused and the
+    // operator told why.
+    void readCycleEnded();
+
+private:
+    enum class ReadTrigger { Button, Timer };
+
+    void Form1_Load();
+    void Command1_Click();
+    void Command2_Click();
+    void autuTimer2_Timer();
+    void Check1_Click();
+    void Option1_Click(int index);
+    void Combo1_Change(const QString& text);
+    void Combo2_Change();
+
+    void readCycle(ReadTrigger trigger);
+    void showReadOutcome(const ExchangeReport& report);
+    void reportRefusedRead(ReadStart reason, ReadTrigger trigger);
+
+    void onPortOpenChanged();
+    void showPortState();
+    void reportOpenFailure(const PortError& error);
+    void reportPortLost(const PortError& error);
+    void showPortWarning(const QString& text);
+
+    ExchangeDriver* exchange_ = nullptr;
+    // One box for port failures and one for refused reads, each reused while it is up, so that
+    // automatic reading on a closed port never stacks dialogs.
+    QPointer<QMessageBox> portWarning_;
+    QPointer<QMessageBox> readNotice_;
+    // The refusal already told to the operator since the port or the address last changed;
+    // automatic reading does not tell it again.
+    std::optional<ReadStart> toldRefusal_;
+};
+
+} // namespace darq

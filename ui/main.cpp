@@ -1,0 +1,49 @@
+#include "ui/form1.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QPushButton>
+#include <QTextStream>
+#include <QTimer>
+
+namespace {
+
+// Without a screen to look at: press the read button once the window is up, wait for the
+// reading, save a picture of the window and end.
+void screenshotOneReading(darq::Form1& form, const QString& path) {
+    QObject::connect(&form, &darq::Form1::readCycleEnded, &form, [&form, path] {
+        const bool saved = form.grab().save(path, "PNG");
+        QTextStream out(saved ? stdout : stderr);
+        out << (saved ? path : QStringLiteral("Cannot write the screenshot to %1").arg(path))
+            << Qt::endl;
+        QApplication::exit(saved ? 0 : 1);
+    });
+    QTimer::singleShot(
+        0, &form, [&form] { form.findChild<QPushButton*>(QStringLiteral("Command2"))->click(); });
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("darq-flowtest"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Reads the flow and the total of a DARQ flow totalizer over COM1 or COM2.\n"
+                       "DARQ_COM1 and DARQ_COM2 name the serial devices of the two ports."));
+    parser.addHelpOption();
+    const QCommandLineOption screenshot(
+        QStringLiteral("screenshot"),
+        QStringLiteral("Take one reading, save a picture of the window to <file> and quit."),
+        QStringLiteral("file"));
+    parser.addOption(screenshot);
+    parser.process(application);
+
+    darq::Form1 form;
+    form.show();
+    if (parser.isSet(screenshot)) {
+        screenshotOneReading(form, parser.value(screenshot));
+    }
+    return QApplication::exec();
+}

@@ -5,7 +5,7 @@ DARQ_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 DARQ_BUILD="${DARQ_BUILD:-$DARQ_ROOT/build}"
 
 DARQ_PACKAGES=(
-    g++ cmake ninja-build pkg-config
+    g++ cmake ninja-build pkg-config dpkg-dev file
     qt6-base-dev qt6-serialport-dev libgtest-dev
     xvfb xauth fonts-arphic-uming
 )

@@ -168,6 +168,35 @@ bool heldExclusively(const QString& device) {
     return errno == EBUSY;
 }
 
+// A path that is no terminal at all fails deep inside QSerialPort with "Inappropriate ioctl for
+// device"; the operator is better told what the path is.
+std::optional<QString> notATerminal(const QString& device) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(device).constData(), &info) != 0) {
+        return std::nullopt;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return QStringLiteral("not a serial device but a directory");
+    }
+    if (S_ISREG(info.st_mode)) {
+        return QStringLiteral("not a serial device but a regular file");
+    }
+    if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) {
+        return QStringLiteral("not a serial device but a pipe or socket");
+    }
+    const int descriptor =
+        ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) {
+        return std::nullopt;
+    }
+    const bool terminal = ::isatty(descriptor) == 1;
+    ::close(descriptor);
+    if (!terminal) {
+        return QStringLiteral("not a serial device");
+    }
+    return std::nullopt;
+}
+
 #endif
 
 // QSerialPort reports a device another program holds and one we may not use alike, as
@@ -178,7 +207,9 @@ PortError classifyOpenFailure(const QSerialPort& port, const QString& device) {
     if (error == QSerialPort::DeviceNotFoundError || !QFileInfo::exists(device)) {
         return {PortError::Kind::NotFound, device, QStringLiteral("no such device")};
     }
-    if (accessDenied(device)) {
+    // Only when the system refused the open itself: a directory we may not write to fails for
+    // being a directory, and joining a group would not make it a serial port.
+    if (error == QSerialPort::PermissionError && accessDenied(device)) {
         const QString group = owningGroup(device);
         return {PortError::Kind::PermissionDenied, device,
                 group.isEmpty() ? QString() : QStringLiteral("owned by group '%1'").arg(group)};
@@ -189,6 +220,9 @@ PortError classifyOpenFailure(const QSerialPort& port, const QString& device) {
     if (error == QSerialPort::PermissionError && heldExclusively(device)) {
         return {PortError::Kind::Occupied, device,
                 QStringLiteral("opened exclusively, without a lock file")};
+    }
+    if (const std::optional<QString> what = notATerminal(device)) {
+        return {PortError::Kind::Other, device, *what};
     }
 #else
     if (error == QSerialPort::DeviceNotFoundError) {

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <utility>
+#include <vector>
+
+namespace darq::bench {
+
+// One program the bench runs beside itself: the virtual instrument, darq-read, the window's
+// program. Its stdout comes back through a pipe; its stderr goes to a file (or nowhere), so that
+// the simulator's request log does not bury the table. Plain POSIX, so that the exit status and
+// the resource usage of exactly this child can be had from wait4.
+class ChildProcess {
+public:
+    struct Options {
+        std::vector<std::pair<std::string, std::string>> environment; // set on top of ours
+        std::string stderrPath = "/dev/null";
+    };
+
+    struct Ending {
+        int exitStatus = -1; // -1 when it ended on a signal
+    };
+
+    // Throws std::runtime_error when the program cannot be started.
+    ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                 const Options& options);
+    ChildProcess(const std::string& program, const std::vector<std::string>& arguments);
+    // SIGTERM, SIGKILL after 2 s, and reaped: a bench that stops early leaves nothing behind.
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // The next line on its stdout, without the newline; none when the deadline passes or the
+    // output ends first.
+    std::optional<std::string> readLine(int timeoutMs);
+    // Everything until it closes its stdout; none when the deadline passes first.
+    std::optional<std::string> readToEnd(int timeoutMs);
+    // Waits for the end; none when the deadline passes first.
+    std::optional<Ending> wait(int timeoutMs);
+    // SIGTERM and the wait, SIGKILL when it does not end within 2 s.
+    std::optional<Ending> stop();
+    // Its largest VmHWM seen while its output was awaited (sampled every 10 ms at least).
+    long peakResidentKiB() const { return peakResidentKiB_; }
+
+private:
+    enum class Output { More, NothingYet, Ended };
+    // Reads whatever comes within `timeoutMs`, and notes its memory high-water mark.
+    Output readMore(int timeoutMs);
+
+    pid_t pid_ = -1;
+    int stdoutFd_ = -1;
+    std::string pending_;
+    std::optional<Ending> ending_;
+    long peakResidentKiB_ = 0;
+};
+
+} // namespace darq::bench

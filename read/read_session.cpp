@@ -211,7 +211,7 @@ void ReadSession::trace(const char* direction, const Bytes& frame) const {
         return;
     }
     std::cerr << isoUtcTime(std::chrono::system_clock::now()) << ' ' << direction << ' '
-              << (frame.empty() ? std::string("(nothing)") : hexBytes(frame)) << std::endl;
+              << (frame.empty() ? std::string("(nothing)") : hexText(frame)) << std::endl;
 }
 
 } // namespace darq

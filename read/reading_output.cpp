@@ -143,17 +143,4 @@ std::string formatReading(OutputFormat format, const ReadingRecord& record) {
     return {};
 }
 
-std::string hexBytes(const Bytes& bytes) {
-    std::string text;
-    for (const std::uint8_t byte : bytes) {
-        char pair[4];
-        std::snprintf(pair, sizeof pair, "%02X", byte);
-        if (!text.empty()) {
-            text += ' ';
-        }
-        text += pair;
-    }
-    return text;
-}
-
 } // namespace darq

@@ -30,7 +30,4 @@ std::string csvHeader();
 // did not come through cleanly a second line saying what it most likely means.
 std::string formatReading(OutputFormat format, const ReadingRecord& record);
 
-// "01 03 01 03 00 03 F4 37"
-std::string hexBytes(const Bytes& bytes);
-
 } // namespace darq

@@ -164,8 +164,8 @@ void VirtualInstrument::answer(const ReceivedFrame& frame, Clock::time_point now
     sent.insert(sent.end(), transmission.reply.begin(), transmission.reply.end());
     const std::string faultText =
         transmission.applied.empty() ? "none" : joined(transmission.applied);
-    log_.write("TX " + hexText(sent) + " | flow " + flowText(reading) + ", total " +
-               totalText(reading) + " | faults: " + faultText);
+    log_.write("TX " + (sent.empty() ? std::string("(none)") : hexText(sent)) + " | flow " +
+               flowText(reading) + ", total " + totalText(reading) + " | faults: " + faultText);
 }
 
 void VirtualInstrument::sendDue(Clock::time_point now) {

@@ -5,22 +5,6 @@
 
 namespace darq::sim {
 
-std::string hexText(const Bytes& bytes) {
-    if (bytes.empty()) {
-        return "(none)";
-    }
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (const std::uint8_t byte : bytes) {
-        if (!text.empty()) {
-            text += ' ';
-        }
-        text += digits[byte >> 4];
-        text += digits[byte & 0x0F];
-    }
-    return text;
-}
-
 void SimLog::write(const std::string& message) {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);

@@ -7,9 +7,6 @@
 
 namespace darq::sim {
 
-// "01 03 0C ..."; "(none)" for no bytes.
-std::string hexText(const Bytes& bytes);
-
 // Timestamped lines to stderr or a log file, each flushed at once so that a reader (a person
 // watching, or a test) sees it as soon as it is written.
 class SimLog {

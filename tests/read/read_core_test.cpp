@@ -92,7 +92,7 @@ TEST(Diagnosis, TellsWhatCameBack) {
         {reply, std::nullopt},
     };
     for (const auto& [received, expected] : cases) {
-        SCOPED_TRACE(hexBytes(received));
+        SCOPED_TRACE(hexText(received));
         EXPECT_EQ(diagnose(request, received), expected);
     }
     EXPECT_EQ(diagnosisText(Diagnosis::EchoThenOther, request, echoThenReply),

@@ -160,21 +160,13 @@ void ReadSession::onPortError(QSerialPort::SerialPortError error) {
         return;
     }
     QString reason;
-    switch (error) {
-    case QSerialPort::ResourceError:
-        reason = QStringLiteral("the device was removed: ") + port_.errorString();
-        break;
-    case QSerialPort::ReadError:
-        // A hung-up line reads as end of file, and the error text left over says nothing true.
-        reason = QStringLiteral("the line was hung up or the device removed");
-        break;
-    case QSerialPort::WriteError:
+    if (const std::optional<PortError> lost = lostPortError(port_, error, device_)) {
+        reason = lost->reason;
+    } else if (error == QSerialPort::WriteError) {
         reason = QStringLiteral("the request could not be sent: ") + port_.errorString();
-        break;
-    case QSerialPort::UnknownError:
+    } else if (error == QSerialPort::UnknownError) {
         reason = port_.errorString();
-        break;
-    default:
+    } else {
         // A timeout or a refused modem line leaves the line usable.
         return;
     }

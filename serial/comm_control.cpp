@@ -242,16 +242,13 @@ void CommControl::onSerialError(QSerialPort::SerialPortError error) {
     if (opening_ || !serial_.isOpen()) {
         return;
     }
-    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError) {
+    const std::optional<PortError> lost = lostPortError(serial_, error, openDevice_);
+    if (!lost) {
         return;
     }
-    const QString reason = error == QSerialPort::ResourceError
-                               ? QStringLiteral("the device was removed: ") + serial_.errorString()
-                               : QStringLiteral("the line was hung up or the device removed");
-    const PortError lost{PortError::Kind::Lost, openDevice_, reason};
     closePort();
-    lastError_ = lost;
-    emit portLost(lost);
+    lastError_ = *lost;
+    emit portLost(*lost);
 }
 
 void CommControl::closePort() {

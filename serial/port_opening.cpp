@@ -277,6 +277,21 @@ PortError openSerialDevice(QSerialPort& port, const QString& device, const LineS
     return {};
 }
 
+std::optional<PortError> lostPortError(const QSerialPort& port, QSerialPort::SerialPortError error,
+                                       const QString& device) {
+    switch (error) {
+    case QSerialPort::ResourceError:
+        return PortError{PortError::Kind::Lost, device,
+                         QStringLiteral("the device was removed: ") + port.errorString()};
+    case QSerialPort::ReadError:
+        // A hung-up line reads as end of file, and the error text left over says nothing true.
+        return PortError{PortError::Kind::Lost, device,
+                         QStringLiteral("the line was hung up or the device removed")};
+    default:
+        return std::nullopt;
+    }
+}
+
 PortError applyLineSettings(QSerialPort& port, const LineSettings& settings) {
     const auto refused = [&port](const QString& what) {
         return PortError{

@@ -5,6 +5,8 @@
 
 #include <QSerialPort>
 
+#include <optional>
+
 namespace darq {
 
 // Opens `device` on `port` for reading and writing with the given line settings, no flow control,
@@ -16,5 +18,11 @@ PortError openSerialDevice(QSerialPort& port, const QString& device, const LineS
 // Applies line settings to an open port, checking each call's own result. Returns an error of
 // kind InvalidSettings or Other when the device refuses them.
 PortError applyLineSettings(QSerialPort& port, const LineSettings& settings);
+
+// Whether an error QSerialPort raised on the open `device` means the port is gone (the line hung
+// up, the adapter pulled): then the Lost error to report, in the same words wherever it is seen.
+// Other errors (a timeout, a refused modem line) leave the line usable and give nothing.
+std::optional<PortError> lostPortError(const QSerialPort& port, QSerialPort::SerialPortError error,
+                                       const QString& device);
 
 } // namespace darq

@@ -12,8 +12,10 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #endif
 
@@ -54,12 +56,11 @@ QSerialPort::StopBits qtStopBits(int stopBits) {
     return stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop;
 }
 
-// QSerialPort takes a bare name such as "ttyUSB0" as a device under /dev; the checks below and
-// the messages need the path itself.
+// A bare terminal name such as "ttyUSB0" means the device under /dev, as the serial tools have it;
+// any other name is a path as given, relative ones from the working directory.
 QString devicePath(const QString& name) {
 #ifdef Q_OS_UNIX
-    if (!name.startsWith(QLatin1Char('/')) && !name.startsWith(QLatin1String("./")) &&
-        !name.startsWith(QLatin1String("../"))) {
+    if (!name.contains(QLatin1Char('/')) && name.startsWith(QLatin1String("tty"))) {
         return QStringLiteral("/dev/") + name;
     }
 #endif
@@ -99,30 +100,75 @@ struct LockHolder {
     QString program;
 };
 
-// A lock file whose process has died is stale and does not stop QSerialPort; only a live holder
-// means another program has the device. A program that opened the device under a symbolic link
-// locked the link's name and one that opened the target locked the target's: both are looked at.
-std::optional<LockHolder> liveLockHolder(const QString& device) {
+// The lock files that may stand for the device. A program that opened it under a symbolic link
+// locked the link's name and one that opened the target locked the target's: both count.
+QStringList candidateLockFiles(const QString& device) {
     QStringList names{lockFileName(device)};
     const QString target = QFileInfo(device).canonicalFilePath();
     if (!target.isEmpty() && target != device) {
         names << lockFileName(target);
     }
+    QStringList files;
     for (const char* directory : kLockDirectories) {
         for (const QString& name : names) {
-            QFile lock(QString::fromLatin1(directory) + QLatin1Char('/') + name);
-            if (!lock.open(QIODevice::ReadOnly)) {
-                continue;
-            }
-            // QLockFile and the older UUCP lock files alike begin with the holder's process id
-            // written in decimal.
-            const QList<QByteArray> words = lock.readLine(128).simplified().split(' ');
-            bool isNumber = false;
-            const qint64 pid = words.value(0).toLongLong(&isNumber);
-            if (isNumber && pid > 0 && processIsAlive(pid)) {
-                return LockHolder{pid, programName(pid)};
+            const QString file = QString::fromLatin1(directory) + QLatin1Char('/') + name;
+            if (QFileInfo::exists(file)) {
+                files << file;
             }
         }
+    }
+    return files;
+}
+
+// QLockFile ("1234\nprogram\nhost\n") and the UUCP lock files of minicom, cu and lockdev (the
+// process id as ten right-aligned digits, "      1234\n") alike begin with the holder's process id
+// in decimal. Anything else names no process.
+std::optional<qint64> lockHolderPid(const QString& lockFile) {
+    QFile lock(lockFile);
+    if (!lock.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    const QList<QByteArray> words = lock.readLine(128).simplified().split(' ');
+    bool isNumber = false;
+    const qint64 pid = words.value(0).toLongLong(&isNumber);
+    if (!isNumber || pid <= 0) {
+        return std::nullopt;
+    }
+    return pid;
+}
+
+// A lock file whose process has died is stale and does not stop QSerialPort; only a live holder
+// means another program has the device.
+std::optional<LockHolder> liveLockHolder(const QString& device) {
+    for (const QString& file : candidateLockFiles(device)) {
+        const std::optional<qint64> pid = lockHolderPid(file);
+        if (pid && processIsAlive(*pid)) {
+            return LockHolder{*pid, programName(*pid)};
+        }
+    }
+    return std::nullopt;
+}
+
+// A lock file that names no process (empty, garbage, a directory, unreadable) cannot be judged
+// stale, so QSerialPort refuses the device: the operator must be told which file is in the way.
+std::optional<QString> unreadableLockFile(const QString& device) {
+    for (const QString& file : candidateLockFiles(device)) {
+        const QFileInfo info(file);
+        QString what;
+        if (info.isDir()) {
+            what = QStringLiteral("a directory");
+        } else if (!info.isReadable()) {
+            what = QStringLiteral("not readable");
+        } else if (info.size() == 0) {
+            what = QStringLiteral("empty");
+        } else if (!lockHolderPid(file)) {
+            what = QStringLiteral("no process number in it");
+        } else {
+            continue;
+        }
+        return QStringLiteral("blocked by the lock file %1, which cannot be read (%2): remove it "
+                              "if no program uses the device")
+            .arg(file, what);
     }
     return std::nullopt;
 }
@@ -166,6 +212,26 @@ bool heldExclusively(const QString& device) {
         return false;
     }
     return errno == EBUSY;
+}
+
+// Writing requests to the system console or a virtual terminal puts bytes on someone's screen,
+// not on a line to an instrument.
+bool isConsole(const QString& device) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(device).constData(), &info) != 0 || !S_ISCHR(info.st_mode)) {
+        return false;
+    }
+    constexpr unsigned kVirtualTerminalMajor = 4; // tty0 to tty63; ttyS* follow from minor 64
+    constexpr unsigned kTtyAuxMajor = 5;          // /dev/tty and /dev/console
+    const unsigned deviceMajor = major(info.st_rdev);
+    const unsigned deviceMinor = minor(info.st_rdev);
+    return (deviceMajor == kVirtualTerminalMajor && deviceMinor < 64) ||
+           (deviceMajor == kTtyAuxMajor && deviceMinor <= 1);
+}
+
+bool hungUp(const QSerialPort& port) {
+    pollfd state{static_cast<int>(port.handle()), POLLOUT, 0};
+    return ::poll(&state, 1, 0) < 0 || (state.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
 // A path that is no terminal at all fails deep inside QSerialPort with "Inappropriate ioctl for
@@ -221,6 +287,9 @@ PortError classifyOpenFailure(const QSerialPort& port, const QString& device) {
         return {PortError::Kind::Occupied, device,
                 QStringLiteral("opened exclusively, without a lock file")};
     }
+    if (const std::optional<QString> blocked = unreadableLockFile(device)) {
+        return {PortError::Kind::Other, device, *blocked};
+    }
     if (const std::optional<QString> what = notATerminal(device)) {
         return {PortError::Kind::Other, device, *what};
     }
@@ -243,7 +312,25 @@ PortError openSerialDevice(QSerialPort& port, const QString& device, const LineS
         port.close();
     }
     const QString path = devicePath(device);
+#ifdef Q_OS_UNIX
+    // The checks and QSerialPort's own lock file go by the device itself, not by the name of a
+    // link to it: two programs that open one device under two names must still see each other.
+    if (!QFileInfo::exists(path)) {
+        return {PortError::Kind::NotFound, path, QStringLiteral("no such device")};
+    }
+    if (isConsole(path)) {
+        return {PortError::Kind::Other, path,
+                QStringLiteral("the system console or a virtual terminal, not a serial line")};
+    }
+    // A lock file the program holding the device wrote in the old UUCP format looks stale to
+    // QLockFile, which would delete it and share the line.
+    if (const std::optional<LockHolder> holder = liveLockHolder(path)) {
+        return {PortError::Kind::Occupied, path, describeHolder(*holder)};
+    }
+    port.setPortName(QFileInfo(path).canonicalFilePath());
+#else
     port.setPortName(path);
+#endif
     // Stored while closed and put in force by open(), so the line comes up as the instrument
     // expects it.
     port.setBaudRate(settings.baudRate);
@@ -281,6 +368,14 @@ std::optional<PortError> lostPortError(const QSerialPort& port, QSerialPort::Ser
                                        const QString& device) {
     switch (error) {
     case QSerialPort::ResourceError:
+#ifdef Q_OS_UNIX
+        // Qt reports a device that takes no more bytes for now (EAGAIN on a full output buffer)
+        // as a resource error too; that device is still there. A removed or hung-up one polls
+        // as hung up.
+        if (!hungUp(port)) {
+            return std::nullopt;
+        }
+#endif
         return PortError{PortError::Kind::Lost, device,
                          QStringLiteral("the device was removed: ") + port.errorString()};
     case QSerialPort::ReadError:

@@ -21,7 +21,8 @@ PortError applyLineSettings(QSerialPort& port, const LineSettings& settings);
 
 // Whether an error QSerialPort raised on the open `device` means the port is gone (the line hung
 // up, the adapter pulled): then the Lost error to report, in the same words wherever it is seen.
-// Other errors (a timeout, a refused modem line) leave the line usable and give nothing.
+// Other errors (a timeout, a refused modem line, a device that takes no more bytes for now) leave
+// the line usable and give nothing.
 std::optional<PortError> lostPortError(const QSerialPort& port, QSerialPort::SerialPortError error,
                                        const QString& device);
 

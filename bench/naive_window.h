@@ -18,7 +18,7 @@ public:
     explicit SleepingPort(CommControl& port) : port_(port) {}
 
     void discardReceiveBuffer() override { port_.discardReceiveBuffer(); }
-    void send(const Bytes& frame) override { port_.send(frame); }
+    bool send(const Bytes& frame) override { return port_.send(frame); }
     void settleWait(int milliseconds) override;
     Bytes takeInput() override { return port_.takeInput(); }
 

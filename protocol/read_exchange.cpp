@@ -4,14 +4,16 @@
 
 namespace darq {
 
-bool sendReadRequest(PortOperations& port, int address) {
+ExchangeStatus sendReadRequest(PortOperations& port, int address) {
     const std::optional<ReadRequest> request = buildReadRequest(address);
     if (!request) {
-        return false;
+        return ExchangeStatus::AddressOutOfRange;
     }
     port.discardReceiveBuffer();
-    port.send(Bytes(request->begin(), request->end()));
-    return true;
+    if (!port.send(Bytes(request->begin(), request->end()))) {
+        return ExchangeStatus::SendFailed;
+    }
+    return ExchangeStatus::Completed;
 }
 
 ReadOutcome takeReadReply(PortOperations& port) {
@@ -20,8 +22,8 @@ ReadOutcome takeReadReply(PortOperations& port) {
 
 ExchangeResult runReadExchange(PortOperations& port, int address, int settleMilliseconds) {
     ExchangeResult result;
-    if (!sendReadRequest(port, address)) {
-        result.status = ExchangeStatus::AddressOutOfRange;
+    result.status = sendReadRequest(port, address);
+    if (result.status != ExchangeStatus::Completed) {
         return result;
     }
     port.settleWait(settleMilliseconds);

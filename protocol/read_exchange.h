@@ -12,8 +12,9 @@ public:
 
     // Drops every received byte still waiting, so that the reply is not mixed with older bytes.
     virtual void discardReceiveBuffer() = 0;
-    // Sends the bytes as one raw binary block.
-    virtual void send(const Bytes& frame) = 0;
+    // Sends the bytes as one raw binary block. False when they could not be handed to the
+    // device; then nothing of them goes out later either.
+    virtual bool send(const Bytes& frame) = 0;
     // Gives the instrument time to answer; may block the calling thread.
     virtual void settleWait(int milliseconds) = 0;
     // Every byte received so far, removed from the receive buffer; empty when nothing came.
@@ -23,6 +24,7 @@ public:
 enum class ExchangeStatus {
     Completed,
     AddressOutOfRange, // refused before anything was sent
+    SendFailed,        // the request did not leave: there is no reply to wait for
 };
 
 struct ExchangeResult {
@@ -31,8 +33,9 @@ struct ExchangeResult {
 };
 
 // The first half of an exchange: builds the request for `address`, empties the receive buffer
-// and sends the request. Returns false, having touched nothing, for an address outside 0 to 128.
-bool sendReadRequest(PortOperations& port, int address);
+// and sends the request. Completed when it went out; AddressOutOfRange, having touched nothing,
+// for an address outside 0 to 128; SendFailed when the port did not take it.
+ExchangeStatus sendReadRequest(PortOperations& port, int address);
 
 // The second half: takes everything that arrived and decodes it into one outcome.
 ReadOutcome takeReadReply(PortOperations& port);

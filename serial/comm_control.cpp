@@ -24,7 +24,7 @@ constexpr int kSettleSliceMs = 20;
 CommControl::CommControl(QObject* parent) : QObject(parent) {
     qRegisterMetaType<darq::PortError>();
     connect(&serial_, &QSerialPort::errorOccurred, this, &CommControl::onSerialError);
-    connect(&serial_, &QSerialPort::readyRead, this, &CommControl::bytesArrived);
+    connect(&serial_, &QSerialPort::readyRead, this, &CommControl::onReadyRead);
 }
 
 CommControl::~CommControl() {
@@ -126,23 +126,23 @@ bool CommControl::setOutput(const QByteArray& bytes) {
         lastError_ = {PortError::Kind::NotOpen, deviceName(), QStringLiteral("nothing was sent")};
         return false;
     }
-    if (serial_.write(bytes) != bytes.size()) {
-        lastError_ = {PortError::Kind::Other, openDevice_,
-                      QStringLiteral("cannot send: ") + serial_.errorString()};
-        return false;
-    }
     // write() only queues the bytes in QSerialPort; the settle time must start with the request
     // handed to the device.
-    const bool flushed = serial_.flush();
+    const bool sent = serial_.write(bytes) == bytes.size() && serial_.flush();
     if (!serial_.isOpen()) {
         // The port died while sending and is already reported as lost.
         return false;
     }
-    if (!flushed) {
+    if (!sent) {
         lastError_ = {PortError::Kind::Other, openDevice_,
                       QStringLiteral("cannot send: ") + serial_.errorString()};
+        // A request that goes out later, when the device takes bytes again, would be answered
+        // into some other exchange.
+        serial_.clear(QSerialPort::Output);
+        serial_.clearError();
         return false;
     }
+    awaitingReply_ = true;
     return true;
 }
 
@@ -154,6 +154,7 @@ QByteArray CommControl::Input() {
     if (!serial_.isOpen()) {
         return {};
     }
+    awaitingReply_ = false;
     return serial_.readAll();
 }
 
@@ -201,9 +202,9 @@ void CommControl::discardReceiveBuffer() {
     setInBufferCount(0);
 }
 
-void CommControl::send(const Bytes& frame) {
-    setOutput(QByteArray(reinterpret_cast<const char*>(frame.data()),
-                         static_cast<qsizetype>(frame.size())));
+bool CommControl::send(const Bytes& frame) {
+    return setOutput(QByteArray(reinterpret_cast<const char*>(frame.data()),
+                                static_cast<qsizetype>(frame.size())));
 }
 
 void CommControl::settleWait(int milliseconds) {
@@ -235,6 +236,21 @@ Bytes CommControl::takeInput() {
     return Bytes(input.begin(), input.end());
 }
 
+qint64 CommControl::droppedByteCount() const {
+    return droppedBytes_;
+}
+
+void CommControl::onReadyRead() {
+    if (awaitingReply_) {
+        emit bytesArrived();
+        return;
+    }
+    // Nobody takes bytes that arrive between exchanges (a busy bus, a reply that came too late),
+    // and the next exchange would discard them anyway; left in QSerialPort they pile up without
+    // limit on a chatty line.
+    droppedBytes_ += serial_.readAll().size();
+}
+
 void CommControl::onSerialError(QSerialPort::SerialPortError error) {
     // Qt keeps raising read errors on a dead device, thousands a second, for as long as it stays
     // open: the first one closes it. Other errors (a missing modem line, a timeout while
@@ -256,6 +272,7 @@ void CommControl::closePort() {
         return;
     }
     serial_.close();
+    awaitingReply_ = false;
     emit portOpenChanged(false);
 }
 

@@ -47,15 +47,20 @@ public:
     // 0 discards every received byte still waiting (in Qt's buffer and the driver's).
     void setInBufferCount(int count);
 
-    // Sends the bytes and pushes them to the device at once. Refused on a closed port.
+    // Sends the bytes and pushes them to the device at once. Refused on a closed port; when the
+    // device does not take them, lastError() says why and none of them goes out later.
     bool setOutput(const QByteArray& bytes);
-    // Every byte received so far, removed from the buffer; empty on a closed port.
+    // Every byte received since the last Output, removed from the buffer; empty on a closed port.
+    // Bytes that arrive after Input was taken and before the next Output belong to no exchange:
+    // they are read and dropped as they come (see droppedByteCount).
     QByteArray Input();
 
     // The device the port is open on; while closed, the one the current CommPort denotes.
     QString deviceName() const;
     int baudRate() const;
     PortError lastError() const;
+    // Bytes that arrived while no reply was awaited and were dropped, since construction.
+    qint64 droppedByteCount() const;
 
     // Port control operations for the window.
     bool open();
@@ -71,7 +76,7 @@ public:
 
     // PortOperations, for a read exchange.
     void discardReceiveBuffer() override;
-    void send(const Bytes& frame) override;
+    bool send(const Bytes& frame) override;
     void settleWait(int milliseconds) override;
     Bytes takeInput() override;
 
@@ -80,10 +85,11 @@ signals:
     // The open port died (USB adapter pulled, far end of the line closed). It is already closed
     // when this arrives, after portOpenChanged(false), and it is reported once.
     void portLost(const darq::PortError& error);
-    // New bytes are waiting in Input.
+    // New bytes of an awaited reply are waiting in Input.
     void bytesArrived();
 
 private:
+    void onReadyRead();
     void onSerialError(QSerialPort::SerialPortError error);
     void closePort();
     // Bytes the operating system has received that QSerialPort has not read in yet.
@@ -96,6 +102,8 @@ private:
     PortError lastError_;
     QString openDevice_;   // the device the open port was opened on
     bool opening_ = false; // errors QSerialPort raises while opening belong to the open's result
+    bool awaitingReply_ = false; // from a request sent until its reply is taken
+    qint64 droppedBytes_ = 0;
 };
 
 } // namespace darq

@@ -30,12 +30,18 @@ ReadStart ExchangeDriver::startRead(int address) {
     address_ = address;
     device_ = port_.deviceName();
     sending_ = true;
-    sendReadRequest(port_, address);
+    const ExchangeStatus sent = sendReadRequest(port_, address);
     sending_ = false;
     if (!port_.PortOpen()) {
         // The port died while the request went out; its loss ended this exchange before it began.
         busy_ = false;
         return ReadStart::PortClosed;
+    }
+    if (sent != ExchangeStatus::Completed) {
+        // Nothing left: waiting out the settle time would only show "no data" for a request the
+        // instrument never heard.
+        busy_ = false;
+        return ReadStart::SendFailed;
     }
     sinceSend_.start();
     settleTimer_.start(settleTimeMs());

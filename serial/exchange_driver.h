@@ -32,6 +32,7 @@ enum class ReadStart {
     Busy,              // an exchange is already waiting on this port; nothing was sent
     PortClosed,        // nothing is sent on a closed port
     AddressOutOfRange, // only addresses 0 to 128 exist on the bus
+    SendFailed,        // the port is open but did not take the request; its lastError says why
 };
 
 // Runs read exchanges on a CommControl without ever blocking the thread: discard the receive

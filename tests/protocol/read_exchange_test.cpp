@@ -1,3 +1,4 @@
+#include "protocol/line_timing.h"
 #include "protocol/read_exchange.h"
 
 #include <gtest/gtest.h>
@@ -11,12 +12,14 @@ namespace {
 // A port that records what the exchange asks of it and hands back a scripted reply.
 class RecordingPort : public PortOperations {
 public:
-    explicit RecordingPort(Bytes reply) : reply_(std::move(reply)) {}
+    explicit RecordingPort(Bytes reply, bool sendWorks = true)
+        : reply_(std::move(reply)), sendWorks_(sendWorks) {}
 
     void discardReceiveBuffer() override { calls.push_back("discard"); }
-    void send(const Bytes& frame) override {
+    bool send(const Bytes& frame) override {
         calls.push_back("send");
         sent.push_back(frame);
+        return sendWorks_;
     }
     void settleWait(int milliseconds) override {
         calls.push_back("wait " + std::to_string(milliseconds));
@@ -31,6 +34,7 @@ public:
 
 private:
     Bytes reply_;
+    bool sendWorks_;
 };
 
 TEST(ReadExchange, RunsThePortOperationsInOrder) {
@@ -77,6 +81,20 @@ TEST(ReadExchange, RefusesAnAddressOffTheBusWithoutTouchingThePort) {
         EXPECT_EQ(runReadExchange(port, address, 100).status, ExchangeStatus::AddressOutOfRange);
         EXPECT_TRUE(port.calls.empty());
     }
+}
+
+TEST(SettleTime, CoversTheExchangeOnTheWireAndATurnaroundButNeverUnder100Ms) {
+    // 25 bytes of 11 bits, rounded up, plus 50 ms; at 9600 Bd that is less than the floor.
+    const std::pair<int, int> cases[] = {{9600, 100}, {4800, 108}, {2400, 165}, {1200, 280}};
+    for (const auto& [rate, settleMs] : cases) {
+        EXPECT_EQ(settleTimeMs(rate), settleMs) << rate;
+    }
+}
+
+TEST(ReadExchange, AFailedSendWaitsForNoReply) {
+    RecordingPort port(encodeReply(1, Reading{}), false);
+    EXPECT_EQ(runReadExchange(port, 1, 100).status, ExchangeStatus::SendFailed);
+    EXPECT_EQ(port.calls, (std::vector<std::string>{"discard", "send"}));
 }
 
 } // namespace

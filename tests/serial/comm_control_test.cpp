@@ -1,6 +1,10 @@
 #include "instrument_end.h"
 #include "serial/comm_control.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -271,6 +275,127 @@ TEST(CommControl, ExclusiveOpenWithoutLockFileIsOccupied) {
     EXPECT_FALSE(port.open());
     EXPECT_EQ(port.lastError().kind, PortError::Kind::Occupied) << text(port.lastError().message());
     ::close(exclusive);
+}
+
+// A lock file for the device, removed again at the end of the test.
+class ScopedLockFile {
+public:
+    ScopedLockFile(const QString& device, const QByteArray& content, bool asDirectory = false)
+        : path_(testing::lockFileQtUses(device)) {
+        if (asDirectory) {
+            QDir().mkdir(path_);
+            return;
+        }
+        QFile file(path_);
+        if (file.open(QIODevice::WriteOnly)) {
+            file.write(content);
+        }
+    }
+    ~ScopedLockFile() {
+        QDir().rmdir(path_);
+        QFile::remove(path_);
+    }
+    ScopedLockFile(const ScopedLockFile&) = delete;
+    ScopedLockFile& operator=(const ScopedLockFile&) = delete;
+
+    const QString& path() const { return path_; }
+    bool exists() const { return QFileInfo::exists(path_); }
+
+private:
+    QString path_;
+};
+
+TEST(CommControl, BytesArrivingBetweenExchangesAreDroppedAsTheyCome) {
+    InstrumentEnd line;
+    ScopedComPort com1(1, line.devicePath());
+    CommControl port;
+    ASSERT_TRUE(port.open()) << text(port.lastError().message());
+
+    // A chatty bus: nothing is awaited, so nothing may pile up.
+    constexpr int kChunks = 200;
+    const Bytes chunk(1000, 0x5A);
+    for (int i = 0; i < kChunks; ++i) {
+        line.send(chunk);
+        waitFor([&] { return port.droppedByteCount() >= qint64(i + 1) * 1000; }, 2000);
+    }
+    EXPECT_EQ(port.droppedByteCount(), kChunks * 1000);
+    EXPECT_EQ(port.InBufferCount(), 0);
+
+    // An awaited reply is kept whole.
+    ASSERT_TRUE(port.setOutput(QByteArray("\x01", 1)));
+    line.send({0x01, 0x02, 0x03});
+    ASSERT_TRUE(waitFor([&] { return port.InBufferCount() == 3; }));
+    EXPECT_EQ(port.Input(), QByteArray("\x01\x02\x03", 3));
+    EXPECT_EQ(port.droppedByteCount(), kChunks * 1000);
+}
+
+TEST(CommControl, LiveHolderInAUucpLockFileMakesTheDeviceOccupied) {
+    InstrumentEnd line;
+    ScopedComPort com1(1, line.devicePath());
+    // minicom, cu and lockdev write the holder's process id as ten right-aligned digits.
+    QProcess holder;
+    holder.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+    ASSERT_TRUE(holder.waitForStarted());
+    ScopedLockFile lock(line.devicePath(),
+                        QByteArray::number(holder.processId()).rightJustified(10, ' ') + "\n");
+
+    CommControl port;
+    EXPECT_FALSE(port.open());
+    EXPECT_EQ(port.lastError().kind, PortError::Kind::Occupied) << text(port.lastError().message());
+    EXPECT_TRUE(port.lastError().message().contains(QString::number(holder.processId())));
+    EXPECT_TRUE(lock.exists()) << "the holder's lock file was removed";
+    holder.kill();
+    holder.waitForFinished();
+}
+
+TEST(CommControl, TheSameDeviceUnderALinkIsLockedAsTheDevice) {
+    InstrumentEnd line;
+    QTemporaryDir directory;
+    ASSERT_TRUE(directory.isValid());
+    const QString link = directory.filePath("com1");
+    ASSERT_EQ(
+        ::symlink(line.devicePath().toLocal8Bit().constData(), link.toLocal8Bit().constData()), 0);
+
+    const QString names[][2] = {{link, line.devicePath()}, {line.devicePath(), link}};
+    for (const auto& [first, second] : names) {
+        SCOPED_TRACE(text(first));
+        CommControl holder;
+        ScopedComPort com1(1, first);
+        ASSERT_TRUE(holder.open()) << text(holder.lastError().message());
+        CommControl other;
+        ScopedComPort com2(1, second);
+        EXPECT_FALSE(other.open());
+        EXPECT_EQ(other.lastError().kind, PortError::Kind::Occupied)
+            << text(other.lastError().message());
+        EXPECT_EQ(other.lastError().device, second);
+    }
+}
+
+TEST(CommControl, ALockFileThatNamesNoProcessIsNamedAsTheObstacle) {
+    InstrumentEnd line;
+    ScopedComPort com1(1, line.devicePath());
+    struct Case {
+        const char* name;
+        QByteArray content;
+        bool asDirectory;
+    };
+    const Case cases[] = {
+        {"empty", "", false},
+        {"garbage", "not a lock\n", false},
+        {"binary", QByteArray("\x00\x01\xFF\x7F", 4), false},
+        {"negative process id", "-42\n", false},
+        {"directory", "", true},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        ScopedLockFile lock(line.devicePath(), row.content, row.asDirectory);
+        CommControl port;
+        ASSERT_FALSE(port.open());
+        const QString message = port.lastError().message();
+        EXPECT_NE(port.lastError().kind, PortError::Kind::Occupied) << text(message);
+        EXPECT_TRUE(message.contains(lock.path())) << text(message);
+        EXPECT_TRUE(message.contains("cannot be read")) << text(message);
+    }
 }
 
 } // namespace

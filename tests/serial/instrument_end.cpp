@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QThread>
 
 #include <fcntl.h>
@@ -84,6 +85,24 @@ void InstrumentEnd::send(const Bytes& bytes) {
     }
 }
 
+void InstrumentEnd::sendWhenWritable(const Bytes& bytes, int timeoutMs) {
+    std::size_t sent = 0;
+    QDeadlineTimer deadline(timeoutMs);
+    while (sent < bytes.size() && !deadline.hasExpired()) {
+        pollfd writable{master_, POLLOUT, 0};
+        if (::poll(&writable, 1, 50) != 1) {
+            continue;
+        }
+        const ssize_t count = ::write(master_, bytes.data() + sent, bytes.size() - sent);
+        if (count > 0) {
+            sent += static_cast<std::size_t>(count);
+        }
+    }
+    if (sent < bytes.size()) {
+        throw std::runtime_error("the line took no more bytes");
+    }
+}
+
 void InstrumentEnd::hangUp() {
     if (master_ < 0) {
         return;
@@ -91,6 +110,20 @@ void InstrumentEnd::hangUp() {
     notifier_->setEnabled(false);
     ::close(master_);
     master_ = -1;
+}
+
+void InstrumentEnd::jamToolOutput() {
+    notifier_->setEnabled(false);
+    // Raw, as the tool sets the line: a terminal that still processes output has less room.
+    termios raw = lineSettings();
+    cfmakeraw(&raw);
+    ::tcsetattr(toolSide_, TCSANOW, &raw);
+    ::fcntl(toolSide_, F_SETFL, ::fcntl(toolSide_, F_GETFL) | O_NONBLOCK);
+    const std::uint8_t filler[4096] = {};
+    for (const std::size_t size : {sizeof filler, std::size_t{1}}) {
+        while (::write(toolSide_, filler, size) > 0) {
+        }
+    }
 }
 
 termios InstrumentEnd::lineSettings() const {
@@ -113,6 +146,19 @@ ScopedComPort::~ScopedComPort() {
     } else {
         qunsetenv(variable_.constData());
     }
+}
+
+QString lockFileQtUses(const QString& device) {
+    const QString name = QStringLiteral("LCK..") + QString(device).remove(0, 5).replace('/', '_');
+    for (const char* directory : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp",
+                                  "/tmp", "/var/tmp", "/var/lock/lockdev", "/run/lock"}) {
+        const QFileInfo info(QString::fromLatin1(directory));
+        const QString file = info.filePath() + QLatin1Char('/') + name;
+        if (info.isReadable() && (QFileInfo::exists(file) || info.isWritable())) {
+            return file;
+        }
+    }
+    return {};
 }
 
 bool waitFor(const std::function<bool()>& done, int timeoutMs) {

@@ -38,8 +38,13 @@ public:
     // Reads what has reached this end by now, without waiting for the event loop.
     void readNow() { readRequests(); }
     void send(const Bytes& bytes);
+    // Sends all of the bytes, waiting up to `timeoutMs` for the line to take them.
+    void sendWhenWritable(const Bytes& bytes, int timeoutMs);
     // Closes the instrument's end: for the tool's side the line is dead.
     void hangUp();
+    // Stops reading and fills the line from the tool's side until it takes no more: the tool's
+    // next send finds no room, while its port stays open.
+    void jamToolOutput();
 
     // Every byte the tool has sent so far.
     const Bytes& received() const { return received_; }
@@ -71,6 +76,10 @@ private:
     QByteArray variable_;
     std::optional<QByteArray> previous_;
 };
+
+// Where QSerialPort keeps the lock file of `device` (a path under /dev): the first readable
+// directory of its list that holds the file already or may be written to.
+QString lockFileQtUses(const QString& device);
 
 // Runs the event loop until `done` holds, for at most `timeoutMs`. Returns whether it held.
 bool waitFor(const std::function<bool()>& done, int timeoutMs = 5000);

@@ -1,7 +1,8 @@
-#include "read/interrupt_notifier.h"
 #include "read/read_options.h"
 #include "read/read_session.h"
+#include "serial/interrupt_notifier.h"
 #include "serial/port_names.h"
+#include "serial/standard_streams.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -11,12 +12,20 @@
 #include <vector>
 
 int main(int argc, char* argv[]) {
+    const darq::ClosedStandardStreams closed = darq::reopenClosedStandardStreams();
+    if (closed.output || closed.error) {
+        // Readings or reasons would go nowhere, and the exit status would say all was well.
+        if (!closed.error) {
+            std::cerr << "darq-read: standard output is closed: the readings cannot be written\n";
+        }
+        return darq::kExitOutputLost;
+    }
     const darq::ParsedReadOptions parsed =
         darq::parseReadOptions(std::vector<std::string>(argv + 1, argv + argc));
     switch (parsed.kind) {
     case darq::ParsedReadOptions::Kind::Help:
-        std::cout << darq::helpText();
-        return darq::kExitAllDecoded;
+        std::cout << darq::helpText() << std::flush;
+        return std::cout ? darq::kExitAllDecoded : darq::kExitOutputLost;
     case darq::ParsedReadOptions::Kind::UsageError:
         std::cerr << "darq-read: " << parsed.error << "\n" << darq::usageText();
         return darq::kExitUsage;

@@ -181,8 +181,10 @@ std::string helpText() {
            "\n"
            "Reads the instantaneous and accumulated flow from a DARQ flow totalizer.\n"
            "\n"
-           "  --port DEVICE     serial device (/dev/ttyUSB0, ...); COM1 and COM2 map as in the\n"
-           "                    window (DARQ_COM1, DARQ_COM2, else /dev/ttyS0, /dev/ttyS1)\n"
+           "  --port DEVICE     serial device path (/dev/ttyUSB0, ...); a bare name ttyXXX means\n"
+           "                    /dev/ttyXXX, other names without a / are relative paths; COM1\n"
+           "                    and COM2 map as in the window (DARQ_COM1, DARQ_COM2, else\n"
+           "                    /dev/ttyS0, /dev/ttyS1)\n"
            "  --address N       instrument bus address, 0 to 128 (default 1)\n"
            "  --baud RATE       line rate, always 8N2 (default 9600)\n"
            "  --count N         readings to take, 0 = until interrupted (default 1)\n"
@@ -192,7 +194,7 @@ std::string helpText() {
            "  --trace           every frame sent and received, in hex, on stderr\n"
            "\n"
            "Exit status: 0 every reading decoded, 1 a reading gave no data or was ignored,\n"
-           "2 the port cannot be used, 64 usage error.\n";
+           "2 the port cannot be used, 64 usage error, 74 the output could not be written.\n";
 }
 
 } // namespace darq

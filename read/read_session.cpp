@@ -8,6 +8,8 @@
 
 #include <QByteArray>
 
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 
 namespace darq {
@@ -15,6 +17,10 @@ namespace darq {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
+
+// However slow the line, eight bytes leave within their wire time; a device that has not taken
+// them a second after that never will (a stalled adapter, flow control stuck off).
+constexpr std::chrono::milliseconds kSendAllowance{1000};
 
 int timerMilliseconds(SteadyClock::duration wait) {
     const auto rounded = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
@@ -41,8 +47,8 @@ Bytes toBytes(const QByteArray& data) {
 ReadSession::ReadSession(const ReadOptions& options, const QString& device, QObject* parent)
     : QObject(parent), options_(options), device_(device),
       lineSettings_(settingsForRate(options.baudRate)), request_(requestFor(options.address)),
-      collector_(replyGap(options.baudRate), std::chrono::milliseconds(options.timeoutMs.value_or(
-                                                 settleTimeMs(options.baudRate)))) {
+      timeout_(options.timeoutMs.value_or(settleTimeMs(options.baudRate))),
+      collector_(replyGap(options.baudRate), timeout_) {
     completionTimer_.setSingleShot(true);
     completionTimer_.setTimerType(Qt::PreciseTimer);
     nextReadTimer_.setSingleShot(true);
@@ -67,6 +73,9 @@ void ReadSession::start() {
     connect(&port_, &QSerialPort::errorOccurred, this, &ReadSession::onPortError);
     if (options_.format == OutputFormat::Csv) {
         std::cout << csvHeader() << std::flush;
+        if (endIfOutputLost()) {
+            return;
+        }
     }
     startRead();
 }
@@ -85,12 +94,23 @@ void ReadSession::startRead() {
     port_.clear(QSerialPort::Input);
     port_.readAll();
     trace(">", request_);
+    if (endIfOutputLost()) {
+        return;
+    }
     port_.write(reinterpret_cast<const char*>(request_.data()),
                 static_cast<qint64>(request_.size()));
     port_.flush();
-    if (state_ == State::Sending && port_.bytesToWrite() == 0) {
-        markSent();
+    if (state_ != State::Sending) {
+        return; // the write failed and the port error ends the run
     }
+    if (port_.bytesToWrite() == 0) {
+        markSent();
+        return;
+    }
+    completionTimer_.start(timerMilliseconds(
+        std::chrono::ceil<std::chrono::milliseconds>(std::chrono::duration<double, std::milli>(
+            wireTimeMs(request_.size(), options_.baudRate))) +
+        kSendAllowance));
 }
 
 void ReadSession::onBytesWritten() {
@@ -107,6 +127,10 @@ void ReadSession::markSent() {
 }
 
 void ReadSession::onReadyRead() {
+    if (state_ == State::Idle) {
+        dropLateBytes();
+        return;
+    }
     if (state_ != State::Collecting) {
         return;
     }
@@ -118,11 +142,39 @@ void ReadSession::onReadyRead() {
     scheduleCompletionCheck();
 }
 
+void ReadSession::dropLateBytes() {
+    // Between reads nobody takes what arrives, and on a busy bus it would pile up without limit.
+    const QByteArray late = port_.readAll();
+    if (late.isEmpty()) {
+        return;
+    }
+    trace("~", toBytes(late));
+    // Bytes after a read that timed out with its reply incomplete are most likely that reply,
+    // late: left alone they would be taken for the answer to the next request.
+    if (!toldLateReply_ && collector_.received().size() < kReplyLength) {
+        toldLateReply_ = true;
+        const auto lateBy = std::chrono::duration_cast<std::chrono::milliseconds>(
+            SteadyClock::now() - collector_.sendEnd() - timeout_);
+        std::cerr << "darq-read: a reply came " << lateBy.count()
+                  << " ms late: raise --timeout (it is " << timeout_.count() << " ms)" << std::endl;
+        endIfOutputLost();
+    }
+}
+
 void ReadSession::scheduleCompletionCheck() {
     completionTimer_.start(timerMilliseconds(collector_.completionTime() - SteadyClock::now()));
 }
 
 void ReadSession::onCompletionCheck() {
+    if (state_ == State::Sending) {
+        endWithPortError(PortError::Kind::Other,
+                         QStringLiteral("cannot send the request: the device took no byte of it "
+                                        "for %1 ms")
+                             .arg(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      SteadyClock::now() - readStart_)
+                                      .count()));
+        return;
+    }
     if (state_ != State::Collecting) {
         return;
     }
@@ -146,6 +198,9 @@ void ReadSession::finishRead() {
     trace("<", collector_.received());
     std::cout << formatReading(options_.format, record) << std::flush;
     summary_.add(record);
+    if (endIfOutputLost()) {
+        return;
+    }
 
     if (options_.count != 0 && summary_.reads() >= options_.count) {
         end(summary_.exitStatus());
@@ -159,32 +214,47 @@ void ReadSession::onPortError(QSerialPort::SerialPortError error) {
     if (state_ == State::Done) {
         return;
     }
-    QString reason;
     if (const std::optional<PortError> lost = lostPortError(port_, error, device_)) {
-        reason = lost->reason;
-    } else if (error == QSerialPort::WriteError) {
-        reason = QStringLiteral("the request could not be sent: ") + port_.errorString();
+        endWithPortError(PortError::Kind::Lost, lost->reason);
+    } else if (error == QSerialPort::WriteError || error == QSerialPort::ResourceError) {
+        endWithPortError(PortError::Kind::Other,
+                         QStringLiteral("cannot send the request: ") + port_.errorString());
     } else if (error == QSerialPort::UnknownError) {
-        reason = port_.errorString();
-    } else {
-        // A timeout or a refused modem line leaves the line usable.
-        return;
+        endWithPortError(PortError::Kind::Other, port_.errorString());
     }
+    // A timeout or a refused modem line leaves the line usable.
+}
+
+void ReadSession::endWithPortError(PortError::Kind kind, const QString& reason) {
     // Closing the port from inside its own error report is not safe; end from the event loop.
     state_ = State::Done;
     completionTimer_.stop();
     nextReadTimer_.stop();
+    const PortError failure{kind, device_, reason};
     QMetaObject::invokeMethod(
-        this, [this, reason] { endWithPortLost(reason); }, Qt::QueuedConnection);
+        this,
+        [this, failure] {
+            std::cerr << "darq-read: " << failure.message().toStdString() << std::endl;
+            end(kExitPortUnusable);
+        },
+        Qt::QueuedConnection);
 }
 
-void ReadSession::endWithPortLost(const QString& reason) {
-    PortError lost;
-    lost.kind = PortError::Kind::Lost;
-    lost.device = device_;
-    lost.reason = reason;
-    std::cerr << "darq-read: " << lost.message().toStdString() << std::endl;
-    end(kExitPortUnusable);
+bool ReadSession::endIfOutputLost() {
+    // A script that reads our output must not take a run whose readings went nowhere for a
+    // good one; SIGPIPE still ends the run as usual when a pipe's reader goes away.
+    const bool outLost = std::cout.fail();
+    const bool errLost = std::cerr.fail();
+    if (!outLost && !errLost) {
+        return false;
+    }
+    const std::string reason = std::strerror(errno);
+    if (!errLost) {
+        std::cerr << "darq-read: cannot write the readings to standard output: " << reason
+                  << std::endl;
+    }
+    end(kExitOutputLost);
+    return true;
 }
 
 void ReadSession::end(int exitStatus) {
@@ -195,7 +265,7 @@ void ReadSession::end(int exitStatus) {
     if (options_.count != 1) {
         std::cerr << "summary: " << summary_.line() << std::endl;
     }
-    emit finished(exitStatus);
+    emit finished(std::cerr.fail() ? kExitOutputLost : exitStatus);
 }
 
 void ReadSession::trace(const char* direction, const Bytes& frame) const {

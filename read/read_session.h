@@ -5,6 +5,7 @@
 #include "read/read_summary.h"
 #include "read/reply_completion.h"
 #include "serial/line_settings.h"
+#include "serial/port_error.h"
 
 #include <QObject>
 #include <QSerialPort>
@@ -36,7 +37,7 @@ signals:
 
 private:
     enum class State {
-        Idle,       // between readings
+        Idle,       // between readings: what arrives is dropped
         Sending,    // the request is on its way to the device
         Collecting, // the request is out; the reply is coming in
         Done,
@@ -46,11 +47,14 @@ private:
     void onBytesWritten();
     void markSent();
     void onReadyRead();
+    void dropLateBytes();
     void scheduleCompletionCheck();
     void onCompletionCheck();
     void finishRead();
     void onPortError(QSerialPort::SerialPortError error);
-    void endWithPortLost(const QString& reason);
+    void endWithPortError(PortError::Kind kind, const QString& reason);
+    // Ends the run with status 74 when standard output or standard error has failed.
+    bool endIfOutputLost();
     void end(int exitStatus);
     void trace(const char* direction, const Bytes& frame) const;
 
@@ -58,6 +62,7 @@ private:
     QString device_;
     LineSettings lineSettings_;
     Bytes request_;
+    std::chrono::milliseconds timeout_;
     QSerialPort port_;
     QTimer completionTimer_;
     QTimer nextReadTimer_;
@@ -66,6 +71,7 @@ private:
     State state_ = State::Idle;
     std::chrono::steady_clock::time_point readStart_;
     std::chrono::system_clock::time_point readTime_;
+    bool toldLateReply_ = false; // said once per run
 };
 
 } // namespace darq

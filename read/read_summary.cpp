@@ -1,17 +1,10 @@
 #include "read/read_summary.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace darq {
 
 namespace {
-
-std::string milliseconds(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", value);
-    return text;
-}
 
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -56,8 +49,8 @@ std::string ReadSummary::line() const {
     }
     const auto [lowest, highest] =
         std::minmax_element(decodedLatenciesMs_.begin(), decodedLatenciesMs_.end());
-    return text + "min " + milliseconds(*lowest) + "  median " +
-           milliseconds(median(decodedLatenciesMs_)) + "  max " + milliseconds(*highest);
+    return text + "min " + oneDecimal(*lowest) + "  median " +
+           oneDecimal(median(decodedLatenciesMs_)) + "  max " + oneDecimal(*highest);
 }
 
 } // namespace darq

@@ -11,6 +11,7 @@ constexpr int kExitAllDecoded = 0;
 constexpr int kExitSomeNotDecoded = 1;
 constexpr int kExitPortUnusable = 2;
 constexpr int kExitUsage = 64;
+constexpr int kExitOutputLost = 74; // EX_IOERR: the readings could not be written
 
 // Counts the readings of one run and gives its summary line and exit status.
 class ReadSummary {

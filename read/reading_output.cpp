@@ -2,6 +2,7 @@
 
 #include "read/diagnosis.h"
 
+#include <charconv>
 #include <cstdio>
 #include <ctime>
 
@@ -28,12 +29,7 @@ bool isDecoded(const ReadOutcome& outcome) {
 }
 
 std::string latencyText(const std::optional<double>& latencyMs) {
-    if (!latencyMs) {
-        return {};
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", *latencyMs);
-    return text;
+    return latencyMs ? oneDecimal(*latencyMs) : std::string();
 }
 
 // The readings are digits, "-" and "."; quoting is kept general so that no text can break a line.
@@ -111,6 +107,14 @@ std::string jsonLine(const ReadingRecord& record) {
 }
 
 } // namespace
+
+std::string oneDecimal(double value) {
+    // std::to_chars ignores the locale, where printf would write "34,0" under a German one.
+    char text[64];
+    const auto [end, error] =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 1);
+    return error == std::errc() ? std::string(text, end) : std::string();
+}
 
 std::string isoUtcTime(std::chrono::system_clock::time_point time) {
     const auto sinceEpoch = time.time_since_epoch();

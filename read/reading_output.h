@@ -19,6 +19,10 @@ struct ReadingRecord {
     std::optional<double> latencyMs; // end of the send to the last byte; none when nothing came
 };
 
+// A number with one decimal and a point, whatever the locale: "34.0". Machine output must read the
+// same everywhere.
+std::string oneDecimal(double value);
+
 // ISO 8601 in UTC with milliseconds, for example 2024-05-01T08:30:00.125Z.
 std::string isoUtcTime(std::chrono::system_clock::time_point time);
 

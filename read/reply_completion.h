@@ -30,6 +30,7 @@ public:
     Clock::time_point completionTime() const;
 
     const Bytes& received() const { return received_; }
+    Clock::time_point sendEnd() const { return sendEnd_; }
     // From the end of the send to the arrival of the last byte; none while nothing has arrived.
     std::optional<Clock::duration> latency() const;
 

@@ -1,4 +1,4 @@
-#include "read/interrupt_notifier.h"
+#include "serial/interrupt_notifier.h"
 
 #include <QSocketNotifier>
 
@@ -13,7 +13,7 @@ namespace {
 
 int interruptPipe[2] = {-1, -1};
 
-constexpr int kInterruptSignals[] = {SIGINT, SIGTERM};
+constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 void writeInterruptByte(int) {
     const int savedErrno = errno;

@@ -1,10 +1,16 @@
 // darq-read as a technician runs it: a child process talking to darq-sim on a pseudo-terminal.
 
+#include "instrument_end.h"
 #include "sim_process.h"
 
+#include <QFile>
+#include <QJsonDocument>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +21,8 @@
 
 namespace {
 
+using darq::Bytes;
+using darq::testing::InstrumentEnd;
 using darq::testing::SimProcess;
 
 // Values that exercise both decimal points and the total's high part.
@@ -217,6 +225,115 @@ TEST(DarqRead, APortThatDiesMidRunIsReportedWithStatusTwo) {
     EXPECT_NE(run.err.find("darq-read: "), std::string::npos) << run.err;
     EXPECT_NE(run.err.find(sim.devicePath()), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("summary: reads "), std::string::npos) << run.err;
+}
+
+// A number of megabytes from a line of /proc/PID/status, such as "VmRSS:   12345 kB".
+double residentMegabytes(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:")) {
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+        }
+    }
+    return -1;
+}
+
+TEST(DarqRead, BytesBetweenReadsAreDroppedAndALateReplyIsToldOnce) {
+    InstrumentEnd line;
+    QProcess process;
+    startDarqRead(process, {"--port", line.devicePath().toStdString(), "--timeout", "50", "--count",
+                            "2", "--interval", "5000"});
+    ASSERT_TRUE(waitForFirstReading(process));
+    const double before = residentMegabytes(process.processId());
+
+    // A chatty bus while darq-read waits for its next read: 32 MB that nobody asked for.
+    const Bytes chunk(65536, 0xA5);
+    for (int sent = 0; sent < 512; ++sent) {
+        line.sendWhenWritable(chunk, 5000);
+    }
+    QTest::qWait(200);
+    const double after = residentMegabytes(process.processId());
+    EXPECT_LT(after - before, 8.0) << before << " MB before, " << after << " MB after";
+
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    const ProgramRun run = finish(process);
+    const std::regex late(
+        "darq-read: a reply came \\d+ ms late: raise --timeout \\(it is 50 ms\\)");
+    const auto told = std::distance(std::sregex_iterator(run.err.begin(), run.err.end(), late),
+                                    std::sregex_iterator());
+    EXPECT_EQ(told, 1) << run.err;
+}
+
+TEST(DarqRead, NumbersInMachineOutputIgnoreACommaDecimalLocale) {
+    QTemporaryDir locales;
+    ASSERT_TRUE(locales.isValid());
+    if (QProcess::execute("localedef",
+                          {"-i", "de_DE", "-f", "UTF-8", locales.filePath("de_DE.UTF-8")}) != 0) {
+        GTEST_SKIP() << "localedef cannot build the de_DE locale here";
+    }
+    SimProcess sim(kFixedValues);
+    for (const char* format : {"csv", "json"}) {
+        SCOPED_TRACE(format);
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("LOCPATH", locales.path());
+        environment.insert("LC_ALL", "de_DE.UTF-8");
+        process.setProcessEnvironment(environment);
+        startDarqRead(process, {"--port", sim.devicePath(), "--count", "2", "--interval", "100",
+                                "--format", format});
+        const ProgramRun run = finish(process);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_TRUE(std::regex_search(run.err, std::regex(R"(median \d+\.\d  max \d+\.\d\n)")))
+            << run.err;
+        const QList<QByteArray> lines = QByteArray::fromStdString(run.out).trimmed().split('\n');
+        ASSERT_EQ(lines.size(), std::string(format) == "csv" ? 3 : 2) << run.out;
+        for (const QByteArray& row : lines) {
+            if (std::string(format) == "csv") {
+                EXPECT_EQ(row.count(','), 7) << row.toStdString();
+            } else {
+                QJsonParseError error;
+                QJsonDocument::fromJson(row, &error);
+                EXPECT_EQ(error.error, QJsonParseError::NoError) << row.toStdString();
+            }
+        }
+    }
+}
+
+TEST(DarqRead, OutputThatCannotBeWrittenEndsTheRunWithStatus74) {
+    SimProcess sim(kFixedValues);
+    const QString read = QStringLiteral(DARQ_READ_PATH);
+    const QString port = QString::fromStdString(sim.devicePath());
+    const struct {
+        const char* name;
+        QString shellCommand;
+    } cases[] = {
+        {"standard output full", "exec \"$0\" --port \"$1\" >/dev/full"},
+        {"standard output closed", "exec \"$0\" --port \"$1\" >&-"},
+        {"trace to a full standard error", "exec \"$0\" --port \"$1\" --trace 2>/dev/full"},
+        {"endless run to a full standard output",
+         "exec \"$0\" --port \"$1\" --count 0 --interval 50 >/dev/full"},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        QProcess process;
+        process.start(QStringLiteral("/bin/sh"), {"-c", row.shellCommand, read, port});
+        ASSERT_TRUE(process.waitForFinished(20000));
+        EXPECT_EQ(process.exitCode(), 74) << process.readAllStandardError().toStdString();
+    }
+}
+
+TEST(DarqRead, ARequestTheDeviceDoesNotTakeEndsTheRunWithStatusTwo) {
+    InstrumentEnd line;
+    line.jamToolOutput();
+    const ProgramRun run = runDarqRead({"--port", line.devicePath().toStdString()});
+    EXPECT_EQ(run.exitCode, 2) << run.err;
+    EXPECT_NE(run.err.find(line.devicePath().toStdString() + ": cannot send the request"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.out, "");
 }
 
 } // namespace

@@ -1,0 +1,17 @@
+#pragma once
+
+namespace darq {
+
+// Which of standard input, output and error were closed when the program started.
+struct ClosedStandardStreams {
+    bool input = false;
+    bool output = false;
+    bool error = false;
+};
+
+// Opens each closed standard stream on /dev/null. Otherwise the serial port, opened later, would
+// get the lowest free descriptor, 1 say, and everything printed would go out on the line to the
+// instrument. Call first thing in main.
+ClosedStandardStreams reopenClosedStandardStreams();
+
+} // namespace darq

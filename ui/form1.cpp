@@ -48,6 +48,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
     setupLayout(this);
     exchange_ = new ExchangeDriver(*MSComm1, this);
     Form1_Load();
+    keepTabOnSelectedPort();
 
     // Connected after the start-up sequence: filling and positioning the lists runs no handler.
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
@@ -149,6 +150,22 @@ void Form1::Combo2_Change() {
     }
 }
 
+// Of the two port buttons only the selected one takes the focus by keyboard, and the window starts
+// with the focus on it: on the other one a single Space at start-up would switch to COM2 and close
+// COM1, and the tab cycle would never reach the selected port.
+void Form1::keepTabOnSelectedPort() {
+    for (QRadioButton* option : Option1) {
+        const auto followSelection = [option](bool selected) {
+            option->setFocusPolicy(selected ? Qt::StrongFocus : Qt::ClickFocus);
+        };
+        followSelection(option->isChecked());
+        connect(option, &QRadioButton::toggled, option, followSelection);
+        if (option->isChecked()) {
+            option->setFocus();
+        }
+    }
+}
+
 void Form1::readCycle(ReadTrigger trigger) {
     const ReadStart start = exchange_->startRead(Combo1->currentIndex());
     switch (start) {
@@ -162,32 +179,57 @@ void Form1::readCycle(ReadTrigger trigger) {
     case ReadStart::PortClosed:
     case ReadStart::AddressOutOfRange:
         reportRefusedRead(start, trigger);
-        emit readCycleEnded();
+        emit readCycleEnded(refusalLine(start));
         break;
+    case ReadStart::SendFailed: {
+        const PortError error = MSComm1->lastError();
+        showPortWarning(QStringLiteral("读取请求没有发出。\n%1").arg(error.message()));
+        emit readCycleEnded(error.message());
+        break;
+    }
     }
 }
 
-void Form1::showReadOutcome(const ExchangeReport& report) {
-    if (report.status == ExchangeReport::Status::Completed) {
-        const ReadOutcome& outcome = report.outcome;
-        switch (outcome.kind) {
-        case ReadOutcome::Kind::NoData:
-            Label4->setText(QStringLiteral("无数据\u201C"));
-            break;
-        case ReadOutcome::Kind::Decoded:
-            Label4->setText(fromStd(outcome.flowText));
-            Text1->setText(fromStd(outcome.totalText));
-            // A total too long for the box shows its leading digits, as a freshly filled text
-            // box does, rather than the end where the cursor lands.
-            Text1->setCursorPosition(0);
-            break;
-        case ReadOutcome::Kind::Ignored:
-            break;
-        }
+QString Form1::refusalLine(ReadStart reason) const {
+    if (reason == ReadStart::AddressOutOfRange) {
+        return QStringLiteral("no instrument address is selected; nothing was sent");
     }
+    QString line = QStringLiteral("%1: port not open; nothing was sent").arg(MSComm1->deviceName());
+    // After a failed open the port still knows why it is closed.
+    if (MSComm1->lastError().isError()) {
+        line += QStringLiteral(" (") + MSComm1->lastError().message() + QLatin1Char(')');
+    }
+    return line;
+}
+
+void Form1::showReadOutcome(const ExchangeReport& report) {
     // An exchange cut short by closing or switching the port shows nothing: the operator did it,
     // and Command1 already tells the port's state.
-    emit readCycleEnded();
+    if (report.status != ExchangeReport::Status::Completed) {
+        emit readCycleEnded(
+            QStringLiteral("%1: the port closed while the reply was awaited").arg(report.device));
+        return;
+    }
+    const ReadOutcome& outcome = report.outcome;
+    switch (outcome.kind) {
+    case ReadOutcome::Kind::NoData:
+        Label4->setText(QStringLiteral("无数据\u201C"));
+        emit readCycleEnded(QStringLiteral("%1: nothing came back").arg(report.device));
+        return;
+    case ReadOutcome::Kind::Decoded:
+        Label4->setText(fromStd(outcome.flowText));
+        Text1->setText(fromStd(outcome.totalText));
+        // A total too long for the box shows its leading digits, as a freshly filled text box
+        // does, rather than the end where the cursor lands.
+        Text1->setCursorPosition(0);
+        emit readCycleEnded(QString());
+        return;
+    case ReadOutcome::Kind::Ignored:
+        emit readCycleEnded(QStringLiteral("%1: %2 bytes came back, not a 17-byte reply")
+                                .arg(report.device)
+                                .arg(outcome.received.size()));
+        return;
+    }
 }
 
 void Form1::reportRefusedRead(ReadStart reason, ReadTrigger trigger) {

@@ -27,8 +27,9 @@ public:
 
 signals:
     // One read cycle has ended: its outcome is on display, or the read was refused and the
-    // operator told why.
-    void readCycleEnded();
+    // operator told why. `failure` is empty when a reading was shown, otherwise one English line
+    // saying why none was.
+    void readCycleEnded(const QString& failure);
 
 private:
     enum class ReadTrigger { Button, Timer };
@@ -42,9 +43,11 @@ private:
     void Combo1_Change(const QString& text);
     void Combo2_Change();
 
+    void keepTabOnSelectedPort();
     void readCycle(ReadTrigger trigger);
     void showReadOutcome(const ExchangeReport& report);
     void reportRefusedRead(ReadStart reason, ReadTrigger trigger);
+    QString refusalLine(ReadStart reason) const;
 
     void onPortOpenChanged();
     void showPortState();

@@ -1,3 +1,5 @@
+#include "serial/interrupt_notifier.h"
+#include "serial/standard_streams.h"
 #include "ui/form1.h"
 
 #include <QApplication>
@@ -9,15 +11,23 @@
 namespace {
 
 // Without a screen to look at: press the read button once the window is up, wait for the
-// reading, save a picture of the window and end.
+// reading, save a picture of the window and end. The run fails, saying why, when no reading was
+// shown: a headless check must not pass on a window that only shows "no data".
 void screenshotOneReading(darq::Form1& form, const QString& path) {
-    QObject::connect(&form, &darq::Form1::readCycleEnded, &form, [&form, path] {
-        const bool saved = form.grab().save(path, "PNG");
-        QTextStream out(saved ? stdout : stderr);
-        out << (saved ? path : QStringLiteral("Cannot write the screenshot to %1").arg(path))
-            << Qt::endl;
-        QApplication::exit(saved ? 0 : 1);
-    });
+    QObject::connect(
+        &form, &darq::Form1::readCycleEnded, &form, [&form, path](const QString& failure) {
+            const bool saved = form.grab().save(path, "PNG");
+            QTextStream err(stderr);
+            if (saved) {
+                QTextStream(stdout) << path << Qt::endl;
+            } else {
+                err << "darq-flowtest: cannot write the screenshot to " << path << Qt::endl;
+            }
+            if (!failure.isEmpty()) {
+                err << "darq-flowtest: no reading: " << failure << Qt::endl;
+            }
+            QApplication::exit(saved && failure.isEmpty() ? 0 : 1);
+        });
     QTimer::singleShot(
         0, &form, [&form] { form.findChild<QPushButton*>(QStringLiteral("Command2"))->click(); });
 }
@@ -25,6 +35,7 @@ void screenshotOneReading(darq::Form1& form, const QString& path) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    darq::reopenClosedStandardStreams();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("darq-flowtest"));
 
@@ -35,10 +46,15 @@ int main(int argc, char* argv[]) {
     parser.addHelpOption();
     const QCommandLineOption screenshot(
         QStringLiteral("screenshot"),
-        QStringLiteral("Take one reading, save a picture of the window to <file> and quit."),
+        QStringLiteral("Take one reading, save a picture of the window to <file> and quit; the "
+                       "exit status is 1 when no reading was shown."),
         QStringLiteral("file"));
     parser.addOption(screenshot);
     parser.process(application);
+
+    darq::InterruptNotifier interrupts;
+    QObject::connect(&interrupts, &darq::InterruptNotifier::interrupted, &application,
+                     &QApplication::quit);
 
     darq::Form1 form;
     form.show();

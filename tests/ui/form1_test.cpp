@@ -1,3 +1,4 @@
+#include "instrument_end.h"
 #include "serial/comm_control.h"
 #include "sim_process.h"
 #include "ui/form1.h"
@@ -32,6 +33,7 @@
 namespace darq {
 namespace {
 
+using testing::InstrumentEnd;
 using testing::SimProcess;
 
 // Generous: on a busy machine a 100 ms exchange may take a good deal longer.
@@ -544,26 +546,63 @@ TEST_F(Form1Test, FlowDisplayShowsTheFirstCharacterOfALongText) {
     }
 }
 
-TEST_F(Form1Test, TabVisitsTheControlsInTheirOrder) {
+QString focusName() {
+    QWidget* focus = QApplication::focusWidget();
+    if (focus == nullptr) {
+        return QStringLiteral("(none)");
+    }
+    // A list's typing field stands for the list.
+    if (qobject_cast<QComboBox*>(focus->parentWidget())) {
+        focus = focus->parentWidget();
+    }
+    const QVariant index = focus->property("index");
+    return focus->objectName() + (index.isValid() ? index.toString() : QString());
+}
+
+TEST_F(Form1Test, TabStartsOnTheSelectedPortAndVisitsTheControlsInTheirOrder) {
     SimProcess sim;
-    openWindow(sim.devicePath());
+    InstrumentEnd com2;
+    openWindow(sim.devicePath(), com2.devicePath().toStdString());
     form_->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(form_.data()));
-    element<QRadioButton>("Option1", 0)->setFocus();
 
-    QStringList visited;
-    for (int step = 0; step < 7; ++step) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QWidget* focus = QApplication::focusWidget();
-        // A list's typing field stands for the list.
-        if (qobject_cast<QComboBox*>(focus->parentWidget())) {
-            focus = focus->parentWidget();
+    // From the window's own first focus: a Space there must not switch ports.
+    for (const int selected : {0, 1}) {
+        SCOPED_TRACE(selected);
+        if (selected == 1) {
+            element<QRadioButton>("Option1", 1)->click();
+            control<QLineEdit>("Text1")->setFocus();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         }
-        const QVariant index = focus->property("index");
-        visited << focus->objectName() + (index.isValid() ? index.toString() : QString());
+        const QString option = QStringLiteral("Option1%1").arg(selected);
+        EXPECT_EQ(focusName(), option);
+        QStringList visited;
+        for (int step = 0; step < 7; ++step) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            visited << focusName();
+        }
+        EXPECT_EQ(visited, QStringList({"Command1", "Command2", "Check1", "Combo1", "Combo2",
+                                        "Text1", option}));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        EXPECT_TRUE(element<QRadioButton>("Option1", selected)->isChecked());
+        EXPECT_EQ(port()->CommPort(), selected + 1);
     }
-    EXPECT_EQ(visited, QStringList({"Command1", "Command2", "Check1", "Combo1", "Combo2", "Text1",
-                                    "Option10"}));
+}
+
+TEST_F(Form1Test, ARequestThePortDoesNotTakeIsToldAsNotSent) {
+    InstrumentEnd line;
+    openWindow(line.devicePath().toStdString());
+    ASSERT_TRUE(port()->PortOpen());
+    line.jamToolOutput();
+
+    QSignalSpy ended(form_.data(), &Form1::readCycleEnded);
+    control<QPushButton>("Command2")->click();
+    ASSERT_EQ(ended.count(), 1);
+    EXPECT_FALSE(ended.at(0).at(0).toString().isEmpty());
+    ASSERT_TRUE(waitForBox(QStringLiteral("读取请求没有发出")));
+    EXPECT_TRUE(visibleBoxes().front()->text().contains(line.devicePath()));
+    EXPECT_EQ(flowShown(), "");
+    EXPECT_TRUE(port()->PortOpen());
 }
 
 } // namespace

@@ -135,8 +135,11 @@ void VirtualInstrument::receive(Clock::time_point now) {
 }
 
 void VirtualInstrument::answer(const ReceivedFrame& frame, Clock::time_point now) {
-    const RequestJudgement judgement = judgeRequest(frame.bytes, options_.address);
+    const RequestJudgement judgement = judgeRequest(frame.bytes, options_.address, frame.length);
     std::vector<std::string> notes = {"line " + settings_.text()};
+    if (frame.length > frame.bytes.size()) {
+        notes.push_back("the first " + std::to_string(frame.bytes.size()) + " bytes shown");
+    }
     if (!settings_.isInstrumentFrame()) {
         notes.back() += ", not 8N2";
     }

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <optional>
 #include <random>
@@ -90,6 +91,13 @@ int serve(const SimOptions& options, std::FILE* logStream) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A closed standard stream would hand its number to the pseudo-terminal, and the device path
+    // printed for the tool would go out on the line itself.
+    for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {
+        if (::fcntl(descriptor, F_GETFD) == -1) {
+            ::open("/dev/null", descriptor == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        }
+    }
     const OptionsParse parse = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (parse.helpRequested) {
         std::fputs(usageText().c_str(), stdout);

@@ -7,9 +7,14 @@
 
 namespace darq::sim {
 
+// A frame keeps at most this many of its bytes: a read request has 8, and a tool flooding the line
+// without a pause must not grow the instrument's memory or its log without limit.
+constexpr std::size_t kMostKeptFrameBytes = 64;
+
 struct ReceivedFrame {
-    Bytes bytes;
+    Bytes bytes; // the first kMostKeptFrameBytes at most
     Clock::time_point firstByteAt;
+    std::size_t length = 0; // every byte of the frame, kept or not
 };
 
 // Cuts the incoming byte stream into frames the way a bus device does: a frame is everything that
@@ -26,6 +31,7 @@ public:
 
 private:
     Bytes pending_;
+    std::size_t pendingLength_ = 0;
     Clock::time_point firstByteAt_;
     Clock::time_point lastByteAt_;
 };

@@ -25,10 +25,12 @@ std::string hexByte(std::uint8_t value) {
 
 } // namespace
 
-RequestJudgement judgeRequest(const Bytes& frame, std::uint8_t ownAddress) {
+RequestJudgement judgeRequest(const Bytes& frame, std::uint8_t ownAddress,
+                              std::optional<std::size_t> length) {
     RequestJudgement judgement;
-    if (frame.size() != kRequestLength) {
-        judgement.flags.push_back(std::to_string(frame.size()) + " bytes, not " +
+    const std::size_t wholeLength = length.value_or(frame.size());
+    if (wholeLength != kRequestLength) {
+        judgement.flags.push_back(std::to_string(wholeLength) + " bytes, not " +
                                   std::to_string(kRequestLength));
     }
     if (!checkValueOk(frame)) {
@@ -40,7 +42,8 @@ RequestJudgement judgeRequest(const Bytes& frame, std::uint8_t ownAddress) {
     if (!frame.empty() && frame[0] != ownAddress) {
         judgement.flags.push_back("other address " + std::to_string(frame[0]));
     }
-    judgement.answer = isReadRequest(frame) && frame[0] == ownAddress;
+    judgement.answer =
+        wholeLength == kRequestLength && isReadRequest(frame) && frame[0] == ownAddress;
     return judgement;
 }
 

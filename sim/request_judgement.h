@@ -2,7 +2,9 @@
 
 #include "protocol/bytes.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,8 @@ struct RequestJudgement {
 
 // Like an instrument on a shared bus, it answers only an intact read request for its own
 // address; anything else is left unanswered so that the right device (or none) speaks.
-RequestJudgement judgeRequest(const Bytes& frame, std::uint8_t ownAddress);
+// `length` is the frame's whole length when only its first bytes were kept.
+RequestJudgement judgeRequest(const Bytes& frame, std::uint8_t ownAddress,
+                              std::optional<std::size_t> length = std::nullopt);
 
 } // namespace darq::sim

@@ -1,6 +1,8 @@
 #include "sim/served_line.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
@@ -46,6 +48,14 @@ std::optional<std::string> linkTarget(const std::string& linkPath) {
     }
     target.resize(static_cast<std::size_t>(length));
     return target;
+}
+
+bool isStaleInstrumentLink(const std::string& linkPath) {
+    char resolved[PATH_MAX];
+    if (::realpath(linkPath.c_str(), resolved) == nullptr) {
+        return errno == ENOENT; // dangling
+    }
+    return std::string(resolved).rfind("/dev/pts/", 0) == 0;
 }
 
 } // namespace
@@ -113,6 +123,14 @@ DeviceLink::DeviceLink(std::string linkPath, std::string target)
         if (!S_ISLNK(existing.st_mode)) {
             throw std::runtime_error("cannot make the link " + linkPath_ +
                                      ": something other than a symbolic link has that name");
+        }
+        // Only a link left behind by an earlier instrument may go: one that leads nowhere or to
+        // a pseudo-terminal. A link to anything else is someone's, a real adapter's perhaps.
+        if (!isStaleInstrumentLink(linkPath_)) {
+            throw std::runtime_error("cannot make the link " + linkPath_ + ": it leads to " +
+                                     linkTarget(linkPath_).value_or("?") +
+                                     ", which is not a pseudo-terminal; remove it or choose "
+                                     "another name");
         }
         if (::unlink(linkPath_.c_str()) != 0) {
             throw failure("cannot replace the link", linkPath_, errno);

@@ -43,7 +43,8 @@ private:
 // stops (unless someone has replaced it meanwhile).
 class DeviceLink {
 public:
-    // Replaces a stale symbolic link of that name; refuses to replace anything else.
+    // Replaces a symbolic link of that name that leads nowhere or to a pseudo-terminal (one an
+    // earlier instrument left); refuses to replace anything else.
     DeviceLink(std::string linkPath, std::string target);
     DeviceLink(const DeviceLink&) = delete;
     DeviceLink& operator=(const DeviceLink&) = delete;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -282,6 +283,48 @@ TEST(SimEndToEnd, SigtermStopsCleanlyAndRemovesTheLink) {
         struct stat gone {};
         EXPECT_NE(::lstat(link.c_str(), &gone), 0);
     }
+    ::rmdir(directory);
+}
+
+TEST(SimEndToEnd, LinkReplacesOnlyALinkAnEarlierInstrumentLeft) {
+    char directory[] = "/tmp/darq-sim-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(directory), nullptr);
+    const std::string link = std::string(directory) + "/com1";
+    const std::string someonesFile = std::string(directory) + "/notes.txt";
+    ASSERT_EQ(std::system(("echo keep > " + someonesFile).c_str()), 0);
+    SimProcess earlier;
+    const struct {
+        const char* name;
+        std::string target;
+        bool replaced;
+    } cases[] = {
+        {"dangling", std::string(directory) + "/gone", true},
+        {"to another pseudo-terminal", earlier.devicePath(), true},
+        {"to a regular file", someonesFile, false},
+        {"to a character device", "/dev/null", false},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        ASSERT_EQ(::symlink(row.target.c_str(), link.c_str()), 0);
+        try {
+            SimProcess sim({"--link", link});
+            EXPECT_TRUE(row.replaced);
+        } catch (const std::runtime_error& error) {
+            EXPECT_FALSE(row.replaced) << error.what();
+            EXPECT_NE(std::string(error.what()).find("not a pseudo-terminal"), std::string::npos)
+                << error.what();
+        }
+        char target[256] = {};
+        const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
+        if (row.replaced) {
+            EXPECT_LT(length, 0) << "the instrument's link outlived it";
+        } else {
+            EXPECT_EQ(std::string(target, static_cast<std::size_t>(std::max<ssize_t>(length, 0))),
+                      row.target);
+        }
+        ::unlink(link.c_str());
+    }
+    ::unlink(someonesFile.c_str());
     ::rmdir(directory);
 }
 

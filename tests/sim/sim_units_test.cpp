@@ -79,6 +79,18 @@ TEST(SimRequestFramer, CutsFramesAtQuietGaps) {
     }
 }
 
+TEST(SimRequestFramer, AFloodWithoutAPauseKeepsOnlyTheFirstBytesOfItsFrame) {
+    const Clock::time_point start{};
+    RequestFramer framer;
+    for (int piece = 0; piece < 1000; ++piece) {
+        framer.receive(Bytes(1000, 0x55), start + milliseconds(piece));
+    }
+    const auto frame = framer.takeCompleteFrame(start + milliseconds(2000), milliseconds(5));
+    ASSERT_TRUE(frame.has_value());
+    EXPECT_EQ(frame->bytes.size(), kMostKeptFrameBytes);
+    EXPECT_EQ(frame->length, 1000000u);
+}
+
 TEST(SimJudgeRequest, AnswersOnlyIntactReadRequestsForItsAddress) {
     Bytes badCheck = requestFor(1);
     badCheck[7] ^= 0x01;

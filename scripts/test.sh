@@ -8,7 +8,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 export QT_QPA_PLATFORM=offscreen
 
 darq_build
-ctest --test-dir "$DARQ_BUILD" --output-on-failure --timeout 300
+ctest --test-dir "$DARQ_BUILD" --output-on-failure --timeout 300 --parallel "$(nproc)"
 
 darq_ensure_packages clang libclang-rt-dev
 sanitize_build="$DARQ_ROOT/build-sanitize"
@@ -19,4 +19,4 @@ cmake --build "$sanitize_build" --parallel
 ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" \
 LSAN_OPTIONS="suppressions=$DARQ_ROOT/tests/sanitizer/lsan.supp:print_suppressions=0" \
 UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
-    ctest --test-dir "$sanitize_build" --output-on-failure --timeout 600
+    ctest --test-dir "$sanitize_build" --output-on-failure --timeout 600 --parallel "$(nproc)"

@@ -7,7 +7,7 @@ DARQ_BUILD="${DARQ_BUILD:-$DARQ_ROOT/build}"
 DARQ_PACKAGES=(
     g++ cmake ninja-build pkg-config dpkg-dev file
     qt6-base-dev qt6-serialport-dev libgtest-dev
-    xvfb xauth fonts-arphic-uming
+    xvfb xauth fonts-arphic-uming locales
 )
 
 darq_ensure_packages() {

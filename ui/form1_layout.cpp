@@ -24,6 +24,8 @@ constexpr int kClientHeight = 498;
 constexpr quint32 kFormBackground = 0x00E0E0E0;
 constexpr quint32 kRed = 0x000000FF;
 constexpr quint32 kPaleBlue = 0x00FFC0C0;
+// The desktop's window text, &H80000008&, as the standard light scheme has it.
+constexpr quint32 kLightSchemeWindowText = 0x00000000;
 
 // Places a freshly made control and gives it its name, font and the desktop colours of its kind;
 // the caller then changes what the layout sets apart.
@@ -123,6 +125,13 @@ void Form1Layout::setupLayout(QWidget* form) {
                   twips(360, 2010, 5535, 1215), look::songFont(48));
     QPalette textPalette = Text1->palette();
     textPalette.setColor(QPalette::Base, look::colour(kPaleBlue));
+    // The layout fixes the lavender behind the total but leaves its text to the desktop, and a
+    // dark scheme's light text all but vanishes on lavender. The text and the cursor keep the
+    // black they have on the standard light scheme. A disabled text is meant to recede, and the
+    // window never disables the box: that state keeps the desktop's colour.
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        textPalette.setColor(group, QPalette::Text, look::colour(kLightSchemeWindowText));
+    }
     Text1->setPalette(textPalette);
 
     Command2 = place(new QPushButton(QStringLiteral("读取"), Frame3), "Command2",

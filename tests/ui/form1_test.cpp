@@ -3,16 +3,20 @@
 #include "sim_process.h"
 #include "ui/form1.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QGroupBox>
+#include <QHash>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -23,9 +27,12 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -544,6 +551,135 @@ TEST_F(Form1Test, FlowDisplayShowsTheFirstCharacterOfALongText) {
         EXPECT_NE(flowDisplayShowing(flow, text), flowDisplayShowing(flow, text.mid(1)));
         EXPECT_EQ(flow->font().pixelSize(), 80);
     }
+}
+
+// The dark palette that dark desktop themes commonly give Qt's Fusion style.
+QPalette darkDesktopPalette() {
+    const QColor face(53, 53, 53);
+    const QColor field(35, 35, 35);
+    QPalette palette(Qt::white, face, face.lighter(150), face.darker(150), face.darker(120),
+                     Qt::white, Qt::red, field, face);
+    palette.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    palette.setColor(QPalette::HighlightedText, Qt::black);
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+        palette.setColor(QPalette::Disabled, role, QColor(127, 127, 127));
+    }
+    return palette;
+}
+
+double relativeLuminance(const QColor& colour) {
+    const auto linear = [](int channel) {
+        const double value = channel / 255.0;
+        return value <= 0.04045 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(colour.red()) + 0.7152 * linear(colour.green()) +
+           0.0722 * linear(colour.blue());
+}
+
+// WCAG 2: 1 for equal colours up to 21 for black on white.
+double contrastRatio(const QColor& first, const QColor& second) {
+    const double one = relativeLuminance(first);
+    const double other = relativeLuminance(second);
+    return (std::max(one, other) + 0.05) / (std::min(one, other) + 0.05);
+}
+
+bool drawsText(const QWidget* control) {
+    return qobject_cast<const QLabel*>(control) || qobject_cast<const QLineEdit*>(control) ||
+           qobject_cast<const QAbstractButton*>(control) || qobject_cast<const QGroupBox*>(control);
+}
+
+struct TextOnScreen {
+    QColor text;
+    QColor background;
+};
+
+// A control's text as its window really shows it. The pixels that change when the text is
+// blanked out are the text's; behind them lies the colour most of them show without it, and the
+// text's own colour is the one that stands out most from that, where a stroke covers a whole pixel.
+std::optional<TextOnScreen> textOnScreen(QWidget* control) {
+    const char* property = qobject_cast<QGroupBox*>(control) ? "title" : "text";
+    const QString text = control->property(property).toString();
+    if (text.trimmed().isEmpty()) {
+        return std::nullopt;
+    }
+    QWidget* window = control->window();
+    const QRect area(control->mapTo(window, QPoint(0, 0)), control->size());
+    const QImage shown = window->grab(area).toImage();
+    // Blanks of the same length keep a group box's frame where its caption puts it.
+    control->setProperty(property, QString(text.size(), QChar::Space));
+    const QImage blank = window->grab(area).toImage();
+    control->setProperty(property, text);
+
+    QHash<QRgb, int> behind;
+    QList<QPoint> strokes;
+    for (int y = 0; y < shown.height(); ++y) {
+        for (int x = 0; x < shown.width(); ++x) {
+            if (shown.pixel(x, y) != blank.pixel(x, y)) {
+                ++behind[blank.pixel(x, y)];
+                strokes << QPoint(x, y);
+            }
+        }
+    }
+    if (strokes.isEmpty()) {
+        return std::nullopt;
+    }
+    TextOnScreen seen;
+    seen.background =
+        QColor(std::max_element(behind.keyValueBegin(), behind.keyValueEnd(),
+                                [](const auto& a, const auto& b) { return a.second < b.second; })
+                   ->first);
+    seen.text = seen.background;
+    for (const QPoint& stroke : strokes) {
+        const QColor colour(shown.pixel(stroke));
+        if (contrastRatio(colour, seen.background) > contrastRatio(seen.text, seen.background)) {
+            seen.text = colour;
+        }
+    }
+    return seen;
+}
+
+// Where the layout fixes a background but leaves the text's colour to the desktop, a dark desktop
+// must not put light text on it: the total in its lavender box once came out white on lavender.
+// Every text in the window and in its message boxes is looked at; those that sit on one of the
+// layout's own backgrounds must reach WCAG's 4.5:1.
+TEST_F(Form1Test, TextOnTheLayoutsOwnBackgroundsStaysReadableOnADarkDesktop) {
+    const QPalette desktop = QApplication::palette();
+    QApplication::setPalette(darkDesktopPalette());
+    const auto restoreDesktop = qScopeGuard([&desktop] { QApplication::setPalette(desktop); });
+    SimProcess sim(fixedReading(123456, 2, 0, 12345678, 3));
+    openWindow(sim.devicePath());
+    readOnce();
+    ASSERT_EQ(totalShown(), "12345.678");
+    control<QPushButton>("Command1")->click();
+    readOnce();
+    ASSERT_TRUE(waitForBox(QStringLiteral("未打开")));
+
+    // The lavender of the two displays and the window's grey; none of the dark desktop's colours.
+    const QList<QColor> fixedBackgrounds = {QColor(192, 192, 255), QColor(224, 224, 224)};
+    QList<QWidget*> windows = {form_.data()};
+    for (QMessageBox* box : visibleBoxes()) {
+        windows << box;
+    }
+    QStringList onFixedBackgrounds;
+    for (QWidget* window : windows) {
+        for (QWidget* part : window->findChildren<QWidget*>()) {
+            if (part->window() != window || !part->isVisible() || !drawsText(part)) {
+                continue;
+            }
+            const std::optional<TextOnScreen> seen = textOnScreen(part);
+            // Label4's red on lavender: the layout fixes both of them.
+            if (!seen || !fixedBackgrounds.contains(seen->background) ||
+                part->objectName() == "Label4") {
+                continue;
+            }
+            onFixedBackgrounds << part->objectName();
+            EXPECT_GE(contrastRatio(seen->text, seen->background), 4.5)
+                << part->objectName().toStdString() << ": text " << seen->text.name().toStdString()
+                << " on " << seen->background.name().toStdString();
+        }
+    }
+    EXPECT_TRUE(onFixedBackgrounds.contains("Text1"))
+        << onFixedBackgrounds.join(", ").toStdString();
 }
 
 QString focusName() {

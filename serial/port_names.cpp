@@ -1,21 +1,44 @@
 #include "serial/port_names.h"
 
+#include "serial/port_assignment.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
 namespace darq {
 
-QString deviceForCommPort(int commPort) {
+CommPortDevice chooseCommPortDevice(int commPort, const QString& environment,
+                                    const QString& assigned,
+                                    const std::function<QList<SerialDevice>()>& listDevices) {
+    if (!environment.isEmpty()) {
+        return {environment, CommPortSource::Environment};
+    }
+    // A device the operator chose stays chosen while it is unplugged: opening it then says it is
+    // missing, where another device quietly taking its place would read the wrong instrument.
+    if (!assigned.isEmpty()) {
+        return {assigned, CommPortSource::Assignment};
+    }
+    int rank = 0;
+    for (const SerialDevice& device : inListingOrder(listDevices())) {
+        if (device.isPluggedAdapter() && ++rank == commPort) {
+            return {device.stableName(), CommPortSource::Adapter};
+        }
+    }
+    return {QStringLiteral("/dev/ttyS%1").arg(commPort - 1), CommPortSource::Builtin};
+}
+
+CommPortDevice commPortDevice(int commPort) {
 #ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(commPort);
+    return {QStringLiteral("COM%1").arg(commPort), CommPortSource::Windows};
 #else
     const QByteArray variable = QByteArrayLiteral("DARQ_COM") + QByteArray::number(commPort);
-    const QString configured = qEnvironmentVariable(variable.constData());
-    if (!configured.isEmpty()) {
-        return configured;
-    }
-    return QStringLiteral("/dev/ttyS%1").arg(commPort - 1);
+    return chooseCommPortDevice(commPort, qEnvironmentVariable(variable.constData()),
+                                assignedDevice(commPort), listSerialDevices);
 #endif
+}
+
+QString deviceForCommPort(int commPort) {
+    return commPortDevice(commPort).device;
 }
 
 QString deviceForPortArgument(const QString& argument) {

@@ -1,12 +1,39 @@
 #pragma once
 
+#include "serial/serial_devices.h"
+
+#include <QList>
 #include <QString>
+
+#include <functional>
 
 namespace darq {
 
-// The device a port number denotes. On Windows port n is "COMn". On Linux the environment
-// variable DARQ_COMn names the device when it is set (a USB adapter, a /dev/serial/by-id link, a
-// virtual instrument's pseudo-terminal); otherwise port 1 is /dev/ttyS0 and port 2 /dev/ttyS1.
+// Where the device behind COM1 or COM2 came from.
+enum class CommPortSource {
+    Environment, // DARQ_COMn
+    Assignment,  // the operator's choice in the window
+    Adapter,     // the plugged USB or ACM adapter of that rank
+    Builtin,     // /dev/ttyS0 or /dev/ttyS1
+    Windows,     // the Windows port of that name
+};
+
+struct CommPortDevice {
+    QString device;
+    CommPortSource source = CommPortSource::Builtin;
+};
+
+// What COM1 and COM2 mean on Linux, the first that applies: the environment variable DARQ_COMn; the
+// device the operator assigned to the port, present or not; the first (COM1) or second (COM2)
+// plugged adapter in listing order (by-id order); /dev/ttyS0 or /dev/ttyS1. The devices are listed
+// only when they are needed.
+CommPortDevice chooseCommPortDevice(int commPort, const QString& environment,
+                                    const QString& assigned,
+                                    const std::function<QList<SerialDevice>()>& listDevices);
+
+// The device a port number denotes now, with where it came from. On Windows port n is "COMn".
+// Asked again at each open, so that an adapter plugged in since is found.
+CommPortDevice commPortDevice(int commPort);
 QString deviceForCommPort(int commPort);
 
 // A device named on a command line: "COM1" and "COM2" (either case) map as above, anything else

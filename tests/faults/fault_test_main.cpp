@@ -1,3 +1,5 @@
+#include "private_settings.h"
+
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>
@@ -5,6 +7,7 @@
 // The control and the exchange driver live on an event loop, and QProcess wants an application
 // object on the thread that runs the children.
 int main(int argc, char** argv) {
+    const darq::testing::PrivateSettings settings;
     QCoreApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -1,9 +1,12 @@
+#include "private_settings.h"
+
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>
 
 // QProcess wants an application object on the thread that runs the children.
 int main(int argc, char* argv[]) {
+    const darq::testing::PrivateSettings settings;
     QCoreApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

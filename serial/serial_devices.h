@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace darq {
+
+// One serial device of this machine, as the operator would recognise it.
+struct SerialDevice {
+    QString path;         // /dev/ttyUSB0
+    QString byIdPath;     // /dev/serial/by-id/usb-FTDI_…-if00-port0; empty when udev made none
+    QString description;  // "FT232R USB UART"
+    QString manufacturer; // "FTDI"
+    std::optional<quint16> vendorId;
+    std::optional<quint16> productId;
+    QString serialNumber;
+
+    // A USB adapter or a USB modem-class (ACM) device: the devices a technician plugs in.
+    bool isPluggedAdapter() const;
+    // The name that still finds this device after it is plugged into another USB socket.
+    QString stableName() const;
+    // "0403:6001", or empty when the device has no USB identity.
+    QString usbId() const;
+};
+
+// Plugged adapters first, in the order of their /dev/serial/by-id names (adapters without one
+// after them), then the other devices; device numbers in numeric order (ttyS2 before ttyS10).
+QList<SerialDevice> inListingOrder(QList<SerialDevice> devices);
+
+// The machine's serial devices in listing order, with their /dev/serial/by-id links.
+QList<SerialDevice> listSerialDevices();
+
+// The stable name of the listed device `path` leads to (itself, or through a link); `path` as
+// given when it leads to none of them or the device has no stable name.
+QString stableDeviceName(const QString& path, const QList<SerialDevice>& devices);
+
+} // namespace darq

@@ -1,3 +1,4 @@
+#include "read/port_listing.h"
 #include "read/read_options.h"
 #include "read/read_session.h"
 #include "serial/interrupt_notifier.h"
@@ -31,6 +32,9 @@ int main(int argc, char* argv[]) {
         return darq::kExitUsage;
     case darq::ParsedReadOptions::Kind::Run:
         break;
+    }
+    if (parsed.options.listPorts) {
+        return darq::listPorts(parsed.options.format);
     }
 
     QCoreApplication application(argc, argv);

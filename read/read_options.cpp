@@ -42,7 +42,7 @@ public:
             }
             takeOption(argument);
         }
-        if (result_.error.empty() && result_.options.port.empty()) {
+        if (result_.error.empty() && result_.options.port.empty() && !result_.options.listPorts) {
             fail("--port is required");
         }
         return result_;
@@ -67,6 +67,14 @@ private:
                 return;
             }
             result_.options.trace = true;
+            return;
+        }
+        if (name == "--list-ports") {
+            if (inlineValue) {
+                fail("--list-ports takes no value");
+                return;
+            }
+            result_.options.listPorts = true;
             return;
         }
         if (!isValueOption(name)) {
@@ -183,8 +191,9 @@ std::string helpText() {
            "\n"
            "  --port DEVICE     serial device path (/dev/ttyUSB0, ...); a bare name ttyXXX means\n"
            "                    /dev/ttyXXX, other names without a / are relative paths; COM1\n"
-           "                    and COM2 map as in the window (DARQ_COM1, DARQ_COM2, else\n"
-           "                    /dev/ttyS0, /dev/ttyS1)\n"
+           "                    and COM2 map as in the window (DARQ_COM1, DARQ_COM2, else the\n"
+           "                    window's assignment, else the first and second USB adapter,\n"
+           "                    else /dev/ttyS0, /dev/ttyS1)\n"
            "  --address N       instrument bus address, 0 to 128 (default 1)\n"
            "  --baud RATE       line rate, always 8N2 (default 9600)\n"
            "  --count N         readings to take, 0 = until interrupted (default 1)\n"
@@ -192,6 +201,8 @@ std::string helpText() {
            "  --timeout MS      longest wait for a reply (default: the window's settle time)\n"
            "  --format FORMAT   text, csv or json (default text)\n"
            "  --trace           every frame sent and received, in hex, on stderr\n"
+           "  --list-ports      list the machine's serial devices and what COM1 and COM2 mean\n"
+           "                    now, then end (needs no --port)\n"
            "\n"
            "Exit status: 0 every reading decoded, 1 a reading gave no data or was ignored,\n"
            "2 the port cannot be used, 64 usage error, 74 the output could not be written.\n";

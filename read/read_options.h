@@ -18,6 +18,7 @@ struct ReadOptions {
     std::optional<int> timeoutMs; // unset: the window's settle time for the rate
     OutputFormat format = OutputFormat::Text;
     bool trace = false;
+    bool listPorts = false; // list the machine's serial devices instead of reading
 };
 
 struct ParsedReadOptions {

@@ -105,14 +105,14 @@ QList<SerialDevice> listSerialDevices() {
     return inListingOrder(devices);
 }
 
-QString stableDeviceName(const QString& path, const QList<SerialDevice>& devices) {
+std::optional<SerialDevice> deviceBehind(const QString& path, const QList<SerialDevice>& devices) {
     const QString target = QFileInfo(path).canonicalFilePath();
     for (const SerialDevice& device : devices) {
         if (device.path == path || device.path == target) {
-            return device.stableName();
+            return device;
         }
     }
-    return path;
+    return std::nullopt;
 }
 
 } // namespace darq

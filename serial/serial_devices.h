@@ -32,8 +32,7 @@ QList<SerialDevice> inListingOrder(QList<SerialDevice> devices);
 // The machine's serial devices in listing order, with their /dev/serial/by-id links.
 QList<SerialDevice> listSerialDevices();
 
-// The stable name of the listed device `path` leads to (itself, or through a link); `path` as
-// given when it leads to none of them or the device has no stable name.
-QString stableDeviceName(const QString& path, const QList<SerialDevice>& devices);
+// The listed device `path` leads to, itself or through a link; none when it leads to none of them.
+std::optional<SerialDevice> deviceBehind(const QString& path, const QList<SerialDevice>& devices);
 
 } // namespace darq

@@ -2,6 +2,8 @@
 
 #include "serial/comm_control.h"
 #include "serial/line_settings.h"
+#include "ui/com_port_tooltip.h"
+#include "ui/window_menu.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -58,6 +60,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
     for (int index = 0; index < int(Option1.size()); ++index) {
         connect(Option1[index], &QRadioButton::clicked, this,
                 [this, index] { Option1_Click(index); });
+        new ComPortTooltip(Option1[index], index + 1);
     }
     connect(Combo1->lineEdit(), &QLineEdit::textEdited, this, &Form1::Combo1_Change);
     connect(Combo1, &QComboBox::currentIndexChanged, this, [this] { toldRefusal_.reset(); });
@@ -65,6 +68,14 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
     connect(Combo2->lineEdit(), &QLineEdit::textEdited, this, [this](const QString& text) {
         selectEntryByText(Combo2, text);
         Combo2_Change();
+    });
+
+    windowMenu_ = new WindowMenu(this);
+    // A new device for the selected port is taken up at once, as a click on its button would.
+    connect(windowMenu_, &WindowMenu::deviceAssigned, this, [this](int commPort) {
+        if (commPort == MSComm1->CommPort()) {
+            Option1_Click(commPort - 1);
+        }
     });
 
     connect(exchange_, &ExchangeDriver::finished, this, &Form1::showReadOutcome);

@@ -14,6 +14,8 @@ class QMessageBox;
 
 namespace darq {
 
+class WindowMenu;
+
 // The tool's one window. Its start-up sequence runs before it is first shown: the rate and
 // address lists are filled, automatic reading is off and COM1 is opened at 9600,n,8,2. After that
 // everything happens in the handlers below, on the event thread, and nothing in it ever waits:
@@ -56,6 +58,9 @@ private:
     void showPortWarning(const QString& text);
 
     ExchangeDriver* exchange_ = nullptr;
+    // The right-click menu that assigns devices to the ports; the window's further commands go
+    // there too.
+    WindowMenu* windowMenu_ = nullptr;
     // One box for port failures and one for refused reads, each reused while it is up, so that
     // automatic reading on a closed port never stacks dialogs.
     QPointer<QMessageBox> portWarning_;

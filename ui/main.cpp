@@ -42,7 +42,9 @@ int main(int argc, char* argv[]) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Reads the flow and the total of a DARQ flow totalizer over COM1 or COM2.\n"
-                       "DARQ_COM1 and DARQ_COM2 name the serial devices of the two ports."));
+                       "DARQ_COM1 and DARQ_COM2 name the serial devices of the two ports; without\n"
+                       "them, the devices assigned in the window's right-click menu, else the\n"
+                       "first and second USB serial adapter, else /dev/ttyS0 and /dev/ttyS1."));
     parser.addHelpOption();
     const QCommandLineOption screenshot(
         QStringLiteral("screenshot"),

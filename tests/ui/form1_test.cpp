@@ -1,17 +1,21 @@
 #include "instrument_end.h"
 #include "serial/comm_control.h"
+#include "serial/port_assignment.h"
 #include "sim_process.h"
 #include "ui/form1.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QHash>
 #include <QImage>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -22,6 +26,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -739,6 +744,97 @@ TEST_F(Form1Test, ARequestThePortDoesNotTakeIsToldAsNotSent) {
     EXPECT_TRUE(visibleBoxes().front()->text().contains(line.devicePath()));
     EXPECT_EQ(flowShown(), "");
     EXPECT_TRUE(port()->PortOpen());
+}
+
+void rightClick(QWidget* control) {
+    const QPoint inside(3, 3);
+    QContextMenuEvent click(QContextMenuEvent::Mouse, inside, control->mapToGlobal(inside));
+    QApplication::sendEvent(control, &click);
+}
+
+QAction* menuEntry(const QMenu* menu, const QString& text) {
+    for (QAction* entry : menu->actions()) {
+        if (entry->text() == text) {
+            return entry;
+        }
+    }
+    ADD_FAILURE() << text.toStdString() << " missing from the menu";
+    return nullptr;
+}
+
+TEST_F(Form1Test, RightClickWhereNoControlHasAMenuOfItsOwnOpensTheWindowMenu) {
+    SimProcess sim;
+    openWindow(sim.devicePath());
+    auto* menu = control<QMenu>("windowMenu");
+    const struct {
+        QWidget* clicked;
+        bool opensWindowMenu;
+    } cases[] = {
+        {control<QGroupBox>("Frame2"), true}, // 串口选择
+        {control<QGroupBox>("Frame1"), true}, // 端口选择
+        {element<QRadioButton>("Option1", 1), true},
+        {element<QLabel>("Label1", 0), true},
+        {control<QLabel>("Label4"), true},
+        {control<QLineEdit>("Text1"), false}, // its own edit menu
+    };
+    for (const auto& example : cases) {
+        SCOPED_TRACE(example.clicked->objectName().toStdString());
+        rightClick(example.clicked);
+        EXPECT_EQ(menu->isVisible(), example.opensWindowMenu);
+        if (QWidget* popup = QApplication::activePopupWidget()) {
+            popup->close();
+        }
+    }
+}
+
+TEST_F(Form1Test, DeviceAssignedInTheMenuIsOpenedAtOnceAndKeptByTheNextWindow) {
+    SimProcess sim(fixedReading(2468, 2, 0, 13, 0));
+    const QString device = QString::fromStdString(sim.devicePath());
+    const QString unplugged = QStringLiteral("/nonexistent/assigned-com1");
+    ASSERT_TRUE(assignDevice(1, unplugged));
+    const auto forget = qScopeGuard([] { assignDevice(1, QString()); });
+    qunsetenv("DARQ_COM1");
+    qputenv("DARQ_COM2", QByteArrayLiteral("/nonexistent/com2"));
+    form_ = new Form1;
+    form_->show();
+    // An assigned device that is missing is still the one COM1 means.
+    EXPECT_FALSE(port()->PortOpen());
+    ASSERT_TRUE(waitForBox(unplugged));
+    visibleBoxes().front()->close();
+
+    auto* menu = control<QMenu>("windowMenu");
+    rightClick(control<QGroupBox>("Frame1"));
+    ASSERT_TRUE(menu->isVisible());
+    QAction* com1Devices = menuEntry(menu, QStringLiteral("COM1 device"));
+    ASSERT_NE(com1Devices, nullptr);
+    QAction* otherDevice = menuEntry(com1Devices->menu(), QStringLiteral("Other device…"));
+    ASSERT_NE(otherDevice, nullptr);
+    menu->close();
+    otherDevice->trigger();
+    auto* dialog = form_->findChild<QInputDialog*>(QStringLiteral("devicePathDialog"));
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(dialog->textValue(), unplugged);
+    dialog->setTextValue(device);
+    dialog->accept();
+
+    EXPECT_TRUE(port()->PortOpen());
+    EXPECT_EQ(port()->deviceName(), device);
+    EXPECT_EQ(portCaption(), kOpenCaption);
+    readOnce();
+    EXPECT_EQ(flowShown(), "24.68");
+
+    QRadioButton* com1 = element<QRadioButton>("Option1", 0);
+    QHelpEvent hover(QEvent::ToolTip, QPoint(3, 3), com1->mapToGlobal(QPoint(3, 3)));
+    QApplication::sendEvent(com1, &hover);
+    EXPECT_TRUE(QToolTip::text().startsWith(device)) << QToolTip::text().toStdString();
+    EXPECT_TRUE(QToolTip::text().contains("assigned in this window"));
+
+    delete form_;
+    form_ = new Form1;
+    form_->show();
+    EXPECT_TRUE(port()->PortOpen());
+    EXPECT_EQ(port()->deviceName(), device);
 }
 
 } // namespace

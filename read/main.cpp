@@ -17,6 +17,9 @@ int main(int argc, char* argv[]) {
     case darq::ParsedReadOptions::Kind::Help:
         std::cout << darq::helpText();
         return darq::kExitAllDecoded;
+    case darq::ParsedReadOptions::Kind::Version:
+        std::cout << "darq-read " DARQ_VERSION "\n";
+        return darq::kExitAllDecoded;
     case darq::ParsedReadOptions::Kind::UsageError:
         std::cerr << "darq-read: " << parsed.error << "\n" << darq::usageText();
         return darq::kExitUsage;

@@ -95,6 +95,10 @@ int main(int argc, char** argv) {
         std::fputs(usageText().c_str(), stdout);
         return EX_OK;
     }
+    if (parse.versionRequested) {
+        std::fputs("darq-sim " DARQ_VERSION "\n", stdout);
+        return EX_OK;
+    }
     if (!parse.options) {
         std::fprintf(stderr, "darq-sim: %s\n%s", parse.error.c_str(), usageText().c_str());
         return EX_USAGE;

@@ -187,6 +187,11 @@ OptionsParse parseOptions(const std::vector<std::string>& arguments) {
             parse.helpRequested = true;
             return parse;
         }
+        if (name == "--version" || name == "-V") {
+            OptionsParse parse;
+            parse.versionRequested = true;
+            return parse;
+        }
         if (name == "--no-pacing") {
             if (inlineValue) {
                 return refused("option --no-pacing takes no value");

@@ -35,6 +35,7 @@ struct SimOptions {
 struct OptionsParse {
     std::optional<SimOptions> options; // set when the command line was good
     bool helpRequested = false;
+    bool versionRequested = false;
     std::string error; // one line, set when the command line was refused
 };
 

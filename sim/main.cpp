@@ -92,7 +92,7 @@ int serve(const SimOptions& options, std::FILE* logStream) {
 int main(int argc, char** argv) {
     const OptionsParse parse = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (parse.helpRequested) {
-        std::fputs(usageText().c_str(), stdout);
+        std::fputs(helpText().c_str(), stdout);
         return EX_OK;
     }
     if (parse.versionRequested) {

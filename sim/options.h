@@ -41,6 +41,9 @@ struct OptionsParse {
 
 OptionsParse parseOptions(const std::vector<std::string>& arguments);
 
+// The synopsis printed after a refused command line.
 std::string usageText();
+// What the options do, a line on each, for --help.
+std::string helpText();
 
 } // namespace darq::sim

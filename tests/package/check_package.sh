@@ -25,6 +25,9 @@ contents="$(dpkg-deb -c "$deb")"
 for program in darq-flowtest darq-read darq-sim; do
     expect "installs $program" "\./usr/bin/$program$" "$contents"
 done
+for program in darq-flowtest darq-read darq-sim; do
+    expect "installs the manual page of $program" "\./usr/share/man/man1/$program\.1\.gz$" "$contents"
+done
 expect "installs the icon" "hicolor/32x32/apps/darq-flowtest\.png$" "$contents"
 
 dpkg-deb -x "$deb" "$out/root"

@@ -28,6 +28,10 @@ done
 for program in darq-flowtest darq-read darq-sim; do
     expect "installs the manual page of $program" "\./usr/share/man/man1/$program\.1\.gz$" "$contents"
 done
+for program in darq-read darq-sim; do
+    expect "installs the completion of $program" \
+        "\./usr/share/bash-completion/completions/$program( -> darq-read)?$" "$contents"
+done
 expect "installs the icon" "hicolor/32x32/apps/darq-flowtest\.png$" "$contents"
 
 dpkg-deb -x "$deb" "$out/root"

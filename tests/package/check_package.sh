@@ -32,11 +32,16 @@ for program in darq-read darq-sim; do
     expect "installs the completion of $program" \
         "\./usr/share/bash-completion/completions/$program( -> darq-read)?$" "$contents"
 done
-expect "installs the icon" "hicolor/32x32/apps/darq-flowtest\.png$" "$contents"
+for size in 16 32 48 64 128 256; do
+    expect "installs the ${size}px icon" "hicolor/${size}x${size}/apps/darq-flowtest\.png$" "$contents"
+done
+expect "installs the scalable icon" "hicolor/scalable/apps/darq-flowtest\.svg$" "$contents"
+expect "installs the AppStream metadata" "\./usr/share/metainfo/.+\.metainfo\.xml$" "$contents"
 
 dpkg-deb -x "$deb" "$out/root"
 entry="$(cat "$out/root/usr/share/applications/darq-flowtest.desktop")"
-expect "desktop entry title" "^Name=DARQ流量积算仪通讯测试$" "$entry"
+expect "desktop entry title in English" "^Name=DARQ flow totalizer link test$" "$entry"
+expect "desktop entry title in Chinese" "^Name\[zh_CN\]=DARQ流量积算仪通讯测试$" "$entry"
 expect "desktop entry category" "^Categories=Utility;$" "$entry"
 expect "desktop entry icon" "^Icon=darq-flowtest$" "$entry"
 

@@ -26,6 +26,9 @@ int main(int argc, char* argv[]) {
     case darq::ParsedReadOptions::Kind::Help:
         std::cout << darq::helpText() << std::flush;
         return std::cout ? darq::kExitAllDecoded : darq::kExitOutputLost;
+    case darq::ParsedReadOptions::Kind::Version:
+        std::cout << "darq-read " DARQ_VERSION "\n" << std::flush;
+        return std::cout ? darq::kExitAllDecoded : darq::kExitOutputLost;
     case darq::ParsedReadOptions::Kind::UsageError:
         std::cerr << "darq-read: " << parsed.error << "\n" << darq::usageText();
         return darq::kExitUsage;

@@ -40,6 +40,10 @@ public:
                 result_.kind = ParsedReadOptions::Kind::Help;
                 return result_;
             }
+            if (argument == "--version" || argument == "-V") {
+                result_.kind = ParsedReadOptions::Kind::Version;
+                return result_;
+            }
             takeOption(argument);
         }
         if (result_.error.empty() && result_.options.port.empty()) {
@@ -192,6 +196,8 @@ std::string helpText() {
            "  --timeout MS      longest wait for a reply (default: the window's settle time)\n"
            "  --format FORMAT   text, csv or json (default text)\n"
            "  --trace           every frame sent and received, in hex, on stderr\n"
+           "  --help            this help, then exit\n"
+           "  --version         the version, then exit\n"
            "\n"
            "Exit status: 0 every reading decoded, 1 a reading gave no data or was ignored,\n"
            "2 the port cannot be used, 64 usage error, 74 the output could not be written.\n";

@@ -24,6 +24,7 @@ struct ParsedReadOptions {
     enum class Kind {
         Run,
         Help,       // --help: print the help text and stop
+        Version,    // --version: print the version and stop
         UsageError, // nothing may be sent; `error` says why in one line
     };
 

@@ -100,7 +100,11 @@ int main(int argc, char** argv) {
     }
     const OptionsParse parse = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (parse.helpRequested) {
-        std::fputs(usageText().c_str(), stdout);
+        std::fputs(helpText().c_str(), stdout);
+        return EX_OK;
+    }
+    if (parse.versionRequested) {
+        std::fputs("darq-sim " DARQ_VERSION "\n", stdout);
         return EX_OK;
     }
     if (!parse.options) {

@@ -187,6 +187,11 @@ OptionsParse parseOptions(const std::vector<std::string>& arguments) {
             parse.helpRequested = true;
             return parse;
         }
+        if (name == "--version" || name == "-V") {
+            OptionsParse parse;
+            parse.versionRequested = true;
+            return parse;
+        }
         if (name == "--no-pacing") {
             if (inlineValue) {
                 return refused("option --no-pacing takes no value");
@@ -224,6 +229,41 @@ std::string usageText() {
            "                [--noise P] [--echo P] [--seed N] [--log FILE]\n"
            "Plays a DARQ flow totalizer on a fresh pseudo-terminal (or on --device) and prints\n"
            "the device path to open as the first line. P is a probability from 0 to 1.\n";
+}
+
+std::string helpText() {
+    return "Usage: darq-sim [OPTION]...\n"
+           "Plays a DARQ flow totalizer on a fresh pseudo-terminal (or on --device) and prints\n"
+           "the device path to open as the first line. It answers read requests for its\n"
+           "address, logs every request and reply with a timestamp and stops cleanly on\n"
+           "SIGINT, SIGTERM or SIGHUP.\n"
+           "\n"
+           "Options:\n"
+           "  --device PATH       serve this serial device at 8N2 instead of a pseudo-terminal\n"
+           "  --baud RATE         line rate (default 9600)\n"
+           "  --link PATH         also make a symbolic link PATH to the device, removed on exit\n"
+           "  --address N         bus address to answer, 0 to 255 (default 1)\n"
+           "  --flow N            fixed instantaneous flow, as the instrument's whole number\n"
+           "  --flow-decimals N   decimal places of the flow\n"
+           "  --total-high N      fixed accumulated total, high part (0 to 65535)\n"
+           "  --total-low N       fixed accumulated total, low part\n"
+           "  --total-decimals N  decimal places of the total; without any of these five\n"
+           "                      options the flow varies and the total accumulates\n"
+           "  --no-pacing         send at once instead of at the speed of an 8N2 wire\n"
+           "  --turnaround MS     pause between request and reply (default 5)\n"
+           "  --seed N            seed for the faults and the varying values, to repeat a run\n"
+           "  --log FILE          append the log to FILE instead of stderr\n"
+           "  --help              this help, then exit\n"
+           "  --version           the version, then exit\n"
+           "\n"
+           "Faults, each drawn for every answered request with a probability P from 0 to 1:\n"
+           "  --no-reply P        leave the request unanswered\n"
+           "  --short-reply P     cut the reply to 1 to 16 bytes\n"
+           "  --extra-bytes P     append 1 to 8 bytes to the reply\n"
+           "  --bad-crc P         corrupt the reply's check value\n"
+           "  --noise P           send random bytes instead of the reply\n"
+           "  --echo P            repeat the request in front of the reply, as some RS-485\n"
+           "                      adapters do\n";
 }
 
 } // namespace darq::sim

@@ -35,11 +35,15 @@ struct SimOptions {
 struct OptionsParse {
     std::optional<SimOptions> options; // set when the command line was good
     bool helpRequested = false;
+    bool versionRequested = false;
     std::string error; // one line, set when the command line was refused
 };
 
 OptionsParse parseOptions(const std::vector<std::string>& arguments);
 
+// The synopsis printed after a refused command line.
 std::string usageText();
+// What the options do, a line on each, for --help.
+std::string helpText();
 
 } // namespace darq::sim

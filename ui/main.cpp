@@ -38,12 +38,14 @@ int main(int argc, char* argv[]) {
     darq::reopenClosedStandardStreams();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("darq-flowtest"));
+    QApplication::setApplicationVersion(QStringLiteral(DARQ_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Reads the flow and the total of a DARQ flow totalizer over COM1 or COM2.\n"
                        "DARQ_COM1 and DARQ_COM2 name the serial devices of the two ports."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption screenshot(
         QStringLiteral("screenshot"),
         QStringLiteral("Take one reading, save a picture of the window to <file> and quit; the "

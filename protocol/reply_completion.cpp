@@ -1,4 +1,4 @@
-#include "read/reply_completion.h"
+#include "protocol/reply_completion.h"
 
 #include "protocol/line_timing.h"
 #include "protocol/reply.h"

@@ -92,7 +92,7 @@ bool CommControl::setPortOpen(bool open) {
         closePort();
         return true;
     }
-    const QString device = deviceForCommPort(commPort_);
+    const QString device = closedDeviceName();
     opening_ = true;
     const PortError failure = openSerialDevice(serial_, device, settings_);
     opening_ = false;
@@ -159,7 +159,15 @@ QByteArray CommControl::Input() {
 }
 
 QString CommControl::deviceName() const {
-    return serial_.isOpen() ? openDevice_ : deviceForCommPort(commPort_);
+    return serial_.isOpen() ? openDevice_ : closedDeviceName();
+}
+
+void CommControl::setDevice(const QString& device) {
+    fixedDevice_ = device;
+}
+
+QString CommControl::closedDeviceName() const {
+    return fixedDevice_.isEmpty() ? deviceForCommPort(commPort_) : fixedDevice_;
 }
 
 int CommControl::baudRate() const {

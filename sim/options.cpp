@@ -1,5 +1,6 @@
 #include "sim/options.h"
 
+#include "protocol/number_list.h"
 #include "sim/line_settings.h"
 
 #include <cerrno>
@@ -110,10 +111,26 @@ const std::map<std::string, ValueOption>& valueOptions() {
               options.baudRate = static_cast<int>(*value);
               return true;
           }}},
-        {"--address", wholeOption(0, 255,
-                                  [](SimOptions& options, Reading&, long long value) {
-                                      options.address = static_cast<std::uint8_t>(value);
-                                  })},
+        {"--address",
+         {"a bus address from 0 to 255 or a list such as 1,5,9-14",
+          [](SimOptions& options, Reading&, const std::string& text) {
+              NumberList addresses = parseNumberList(text, 0, 255);
+              if (!addresses.error.empty()) {
+                  return false;
+              }
+              options.addresses = std::move(addresses.values);
+              return true;
+          }}},
+        {"--rate",
+         {"one of the serial rates, such as 1200, 2400, 4800 or 9600",
+          [](SimOptions& options, Reading&, const std::string& text) {
+              const auto value = wholeNumber(text, 1, kInt32Max);
+              if (!value || !speedOf(static_cast<int>(*value))) {
+                  return false;
+              }
+              options.answerRate = static_cast<int>(*value);
+              return true;
+          }}},
         {"--flow", wholeOption(kInt32Min, kInt32Max,
                                [](SimOptions&, Reading& reading, long long value) {
                                    reading.flow = static_cast<std::int32_t>(value);
@@ -222,7 +239,8 @@ OptionsParse parseOptions(const std::vector<std::string>& arguments) {
 }
 
 std::string usageText() {
-    return "usage: darq-sim [--device PATH] [--baud RATE] [--link PATH] [--address N]\n"
+    return "usage: darq-sim [--device PATH] [--baud RATE] [--link PATH] [--address LIST]\n"
+           "                [--rate RATE]\n"
            "                [--flow N] [--flow-decimals N] [--total-high N] [--total-low N]\n"
            "                [--total-decimals N] [--no-pacing] [--turnaround MS]\n"
            "                [--no-reply P] [--short-reply P] [--extra-bytes P] [--bad-crc P]\n"
@@ -242,7 +260,10 @@ std::string helpText() {
            "  --device PATH       serve this serial device at 8N2 instead of a pseudo-terminal\n"
            "  --baud RATE         line rate (default 9600)\n"
            "  --link PATH         also make a symbolic link PATH to the device, removed on exit\n"
-           "  --address N         bus address to answer, 0 to 255 (default 1)\n"
+           "  --address LIST      bus address to answer, 0 to 255 (default 1); a list such as\n"
+           "                      1,5,9-14 answers as several instruments on one bus\n"
+           "  --rate RATE         answer only when the tool's line runs at RATE, as an\n"
+           "                      instrument set to that rate would (default: any rate)\n"
            "  --flow N            fixed instantaneous flow, as the instrument's whole number\n"
            "  --flow-decimals N   decimal places of the flow\n"
            "  --total-high N      fixed accumulated total, high part (0 to 65535)\n"

@@ -2,9 +2,12 @@
 
 #include "read/diagnosis.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <iostream>
 
 namespace darq {
 
@@ -64,12 +67,15 @@ std::string textLines(const ReadingRecord& record) {
         lines = "no data";
         break;
     case Kind::Ignored:
-        lines = "ignored: " + std::to_string(outcome.received.size()) + " bytes";
+        lines = "ignored: " + std::to_string(outcome.reply().size()) + " bytes";
         break;
     }
+    if (outcome.echoRemoved) {
+        lines += "  echo removed";
+    }
     lines += "\n";
-    if (const std::optional<Diagnosis> diagnosis = diagnose(record.request, outcome.received)) {
-        lines += "  " + diagnosisText(*diagnosis, record.request, outcome.received) + "\n";
+    if (const std::optional<Diagnosis> diagnosis = diagnose(outcome)) {
+        lines += "  " + diagnosisText(*diagnosis, outcome) + "\n";
     }
     return lines;
 }
@@ -83,11 +89,12 @@ std::string csvLine(const ReadingRecord& record) {
     } else {
         line += ",,";
     }
-    line += std::to_string(outcome.received.size()) + ",";
+    line += std::to_string(outcome.reply().size()) + ",";
     if (isDecoded(outcome)) {
         line += outcome.checkValueOk ? "ok" : "bad";
     }
-    return line + "," + latencyText(record.latencyMs) + "\n";
+    return line + "," + latencyText(record.latencyMs) + "," + std::to_string(record.baudRate) +
+           "," + (outcome.echoRemoved ? "true" : "false") + "\n";
 }
 
 std::string jsonLine(const ReadingRecord& record) {
@@ -95,14 +102,16 @@ std::string jsonLine(const ReadingRecord& record) {
     const bool decoded = isDecoded(outcome);
     std::string line = "{\"time\":" + jsonString(isoUtcTime(record.time)) +
                        ",\"address\":" + std::to_string(record.address) +
+                       ",\"baud\":" + std::to_string(record.baudRate) +
                        ",\"outcome\":" + jsonString(outcomeName(outcome.kind));
     line += ",\"flow\":" + (decoded ? jsonString(outcome.flowText) : "null");
     line += ",\"total\":" + (decoded ? jsonString(outcome.totalText) : "null");
-    line += ",\"bytes\":" + std::to_string(outcome.received.size());
+    line += ",\"bytes\":" + std::to_string(outcome.reply().size());
     line += ",\"crc_ok\":" + std::string(!decoded               ? "null"
                                          : outcome.checkValueOk ? "true"
                                                                 : "false");
     line += ",\"latency_ms\":" + (record.latencyMs ? latencyText(record.latencyMs) : "null");
+    line += std::string(",\"echo\":") + (outcome.echoRemoved ? "true" : "false");
     return line + "}\n";
 }
 
@@ -131,8 +140,26 @@ std::string isoUtcTime(std::chrono::system_clock::time_point time) {
     return text;
 }
 
+std::string traceLine(const char* direction, const Bytes& frame) {
+    return isoUtcTime(std::chrono::system_clock::now()) + ' ' + direction + ' ' +
+           (frame.empty() ? std::string("(nothing)") : hexText(frame)) + '\n';
+}
+
+bool reportLostOutput() {
+    const bool outLost = std::cout.fail();
+    const bool errLost = std::cerr.fail();
+    if (!outLost && !errLost) {
+        return false;
+    }
+    if (!errLost) {
+        std::cerr << "darq-read: cannot write the readings to standard output: "
+                  << std::strerror(errno) << std::endl;
+    }
+    return true;
+}
+
 std::string csvHeader() {
-    return "time,address,outcome,flow,total,bytes,crc,latency_ms\n";
+    return "time,address,outcome,flow,total,bytes,crc,latency_ms,baud,echo\n";
 }
 
 std::string formatReading(OutputFormat format, const ReadingRecord& record) {

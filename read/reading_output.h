@@ -14,6 +14,7 @@ namespace darq {
 struct ReadingRecord {
     std::chrono::system_clock::time_point time; // when the request went out
     int address = 0;
+    int baudRate = 0;
     Bytes request;
     ReadOutcome outcome;
     std::optional<double> latencyMs; // end of the send to the last byte; none when nothing came
@@ -25,6 +26,15 @@ std::string oneDecimal(double value);
 
 // ISO 8601 in UTC with milliseconds, for example 2024-05-01T08:30:00.125Z.
 std::string isoUtcTime(std::chrono::system_clock::time_point time);
+
+// One line of --trace: the time, ">" for sent or "<" for received (and "~" for bytes dropped
+// between reads), and the bytes in hex, "(nothing)" for none.
+std::string traceLine(const char* direction, const Bytes& frame);
+
+// When standard output or standard error has failed: says so on standard error when that still
+// works, and returns true. A script must not take a run whose readings went nowhere for a good
+// one.
+bool reportLostOutput();
 
 // The first line of a csv log; the other formats have none.
 std::string csvHeader();

@@ -1,9 +1,10 @@
 #include "protocol/read_request.h"
 #include "protocol/reply.h"
+#include "protocol/reply_completion.h"
 #include "read/diagnosis.h"
+#include "read/read_options.h"
 #include "read/read_summary.h"
 #include "read/reading_output.h"
-#include "read/reply_completion.h"
 
 #include <gtest/gtest.h>
 
@@ -77,35 +78,72 @@ TEST(ReplyCollector, EndsAReplyByTheGapAfterSeventeenBytesOrByTheTimeout) {
 
 TEST(Diagnosis, TellsWhatCameBack) {
     const Bytes request = requestBytes(1);
-    Bytes echoThenReply = request;
     const Bytes reply = sampleReply();
-    echoThenReply.insert(echoThenReply.end(), reply.begin(), reply.end());
+    const auto echoed = [&](const Bytes& after) {
+        Bytes received = request;
+        received.insert(received.end(), after.begin(), after.end());
+        return received;
+    };
     Bytes damaged = reply;
     damaged[16] ^= 0xFF;
 
     const std::vector<std::pair<Bytes, std::optional<Diagnosis>>> cases = {
         {{}, Diagnosis::Silence},
         {request, Diagnosis::EchoOnly},
-        {echoThenReply, Diagnosis::EchoThenOther},
+        {echoed(Bytes(reply.begin(), reply.begin() + 9)), Diagnosis::EchoThenOther},
         {Bytes(reply.begin(), reply.begin() + 9), Diagnosis::WrongLength},
         {damaged, Diagnosis::BadCheckValue},
         {reply, std::nullopt},
+        {echoed(reply), std::nullopt},
     };
     for (const auto& [received, expected] : cases) {
         SCOPED_TRACE(hexText(received));
-        EXPECT_EQ(diagnose(request, received), expected);
+        EXPECT_EQ(diagnose(decodeAnswer(request, received)), expected);
     }
-    EXPECT_EQ(diagnosisText(Diagnosis::EchoThenOther, request, echoThenReply),
-              "the echo of our own request came back, then 17 more bytes: the RS-485 adapter "
-              "echoes what it sends; turn its echo off");
+}
+
+TEST(ReadOptions, ListsGoWithTheReadingAndTheSearchTheyFit) {
+    const struct {
+        std::vector<std::string> arguments;
+        std::vector<int> addresses; // empty: the whole bus
+        std::vector<int> rates;
+        const char* refusal; // a part of the usage error, or empty
+    } cases[] = {
+        {{"-p", "COM1"}, {1}, {9600}, ""},
+        {{"-pCOM1", "-a", "1,5,9-11", "-b2400"}, {1, 5, 9, 10, 11}, {2400}, ""},
+        {{"--port=COM1", "--scan"}, {}, {9600, 4800, 2400, 1200}, ""},
+        {{"-p", "COM1", "--scan", "-a", "3-4", "-b", "1200,9600"}, {3, 4}, {1200, 9600}, ""},
+        {{"-p", "COM1", "-b", "1200,9600"}, {}, {}, "several rates go with --scan"},
+        {{"-p", "COM1", "--all"}, {}, {}, "--all goes with --scan"},
+        {{"-p", "COM1", "--scan", "-c", "2"}, {}, {}, "do not go with --scan"},
+        {{"-p", "COM1", "-a", "1,,2"}, {}, {}, "an empty item"},
+        {{"-p", "COM1", "-a", "20-10"}, {}, {}, "runs backwards"},
+        {{"-p", "COM1", "-a", "127-129"}, {}, {}, "outside 0 to 128"},
+        {{"-p", "COM1", "-b", "9600,300"}, {}, {}, "\"9600,300\""},
+        {{"-a", "1"}, {}, {}, "--port is required"},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.arguments[1]);
+        const ParsedReadOptions parsed = parseReadOptions(row.arguments);
+        if (*row.refusal != '\0') {
+            EXPECT_EQ(parsed.kind, ParsedReadOptions::Kind::UsageError);
+            EXPECT_NE(parsed.error.find(row.refusal), std::string::npos) << parsed.error;
+            continue;
+        }
+        ASSERT_EQ(parsed.kind, ParsedReadOptions::Kind::Run) << parsed.error;
+        EXPECT_EQ(parsed.options.port, "COM1");
+        EXPECT_EQ(parsed.options.addresses, row.addresses);
+        EXPECT_EQ(parsed.options.baudRates, row.rates);
+    }
 }
 
 ReadingRecord recordOf(const Bytes& received, std::optional<double> latencyMs) {
     ReadingRecord record;
     record.time = std::chrono::system_clock::time_point(1714552200125ms);
     record.address = 1;
+    record.baudRate = 9600;
     record.request = requestBytes(1);
-    record.outcome = decodeReply(received);
+    record.outcome = decodeAnswer(record.request, received);
     record.latencyMs = latencyMs;
     return record;
 }
@@ -115,15 +153,25 @@ TEST(ReadingOutput, MachineFormatsLeaveUndecodedFieldsEmpty) {
     const ReadingRecord nothing = recordOf({}, std::nullopt);
     const ReadingRecord partial = recordOf(Bytes(5, 0x01), 40.0);
 
+    Bytes echoThenReply = requestBytes(1);
+    const Bytes reply = sampleReply();
+    echoThenReply.insert(echoThenReply.end(), reply.begin(), reply.end());
+    const ReadingRecord echoed = recordOf(echoThenReply, 62.0);
+
     EXPECT_EQ(formatReading(OutputFormat::Csv, decoded),
-              "2024-05-01T08:30:00.125Z,1,decoded,1234.56,12345.678,17,ok,54.3\n");
+              "2024-05-01T08:30:00.125Z,1,decoded,1234.56,12345.678,17,ok,54.3,9600,false\n");
     EXPECT_EQ(formatReading(OutputFormat::Csv, nothing),
-              "2024-05-01T08:30:00.125Z,1,no-data,,,0,,\n");
+              "2024-05-01T08:30:00.125Z,1,no-data,,,0,,,9600,false\n");
     EXPECT_EQ(formatReading(OutputFormat::Csv, partial),
-              "2024-05-01T08:30:00.125Z,1,ignored,,,5,,40.0\n");
+              "2024-05-01T08:30:00.125Z,1,ignored,,,5,,40.0,9600,false\n");
+    EXPECT_EQ(formatReading(OutputFormat::Csv, echoed),
+              "2024-05-01T08:30:00.125Z,1,decoded,1234.56,12345.678,17,ok,62.0,9600,true\n");
+    EXPECT_EQ(formatReading(OutputFormat::Text, echoed),
+              "flow 1234.56  total 12345.678  echo removed\n");
     EXPECT_EQ(formatReading(OutputFormat::Json, nothing),
-              "{\"time\":\"2024-05-01T08:30:00.125Z\",\"address\":1,\"outcome\":\"no-data\","
-              "\"flow\":null,\"total\":null,\"bytes\":0,\"crc_ok\":null,\"latency_ms\":null}\n");
+              "{\"time\":\"2024-05-01T08:30:00.125Z\",\"address\":1,\"baud\":9600,"
+              "\"outcome\":\"no-data\",\"flow\":null,\"total\":null,\"bytes\":0,"
+              "\"crc_ok\":null,\"latency_ms\":null,\"echo\":false}\n");
 }
 
 TEST(ReadSummary, CountsOutcomesAndTakesTheMedianLatencyOfDecodedReadings) {

@@ -119,10 +119,17 @@ void InstrumentEnd::jamToolOutput() {
     cfmakeraw(&raw);
     ::tcsetattr(toolSide_, TCSANOW, &raw);
     ::fcntl(toolSide_, F_SETFL, ::fcntl(toolSide_, F_GETFL) | O_NONBLOCK);
+    // The kernel moves what the line holds on into the far end's own buffer a moment later,
+    // which makes room again: fill until a pause frees none.
     const std::uint8_t filler[4096] = {};
-    for (const std::size_t size : {sizeof filler, std::size_t{1}}) {
-        while (::write(toolSide_, filler, size) > 0) {
+    for (bool tookMore = true; tookMore;) {
+        tookMore = false;
+        for (const std::size_t size : {sizeof filler, std::size_t{1}}) {
+            while (::write(toolSide_, filler, size) > 0) {
+                tookMore = true;
+            }
         }
+        QThread::msleep(50);
     }
 }
 

@@ -49,6 +49,10 @@ ReplyCollector::Clock::time_point ReplyCollector::completionTime() const {
     return std::min(lastArrival_ + gap_, timeoutEnd);
 }
 
+bool ReplyCollector::endedWhileArriving() const {
+    return !received_.empty() && lastArrival_ + gap_ > sendEnd_ + timeout_;
+}
+
 std::optional<ReplyCollector::Clock::duration> ReplyCollector::latency() const {
     if (received_.empty()) {
         return std::nullopt;

@@ -204,6 +204,7 @@ void ReadSession::finishRead() {
     if (const auto latency = collector_.latency()) {
         record.latencyMs = std::chrono::duration<double, std::milli>(*latency).count();
     }
+    record.endedWhileArriving = collector_.endedWhileArriving();
     trace("<", collector_.received());
     std::cout << formatReading(options_.format, record) << std::flush;
     summary_.add(record);

@@ -1,6 +1,7 @@
 #include "read/reading_output.h"
 
-#include "read/diagnosis.h"
+#include "protocol/reply_explanation.h"
+#include "serial/reply_words.h"
 
 #include <cerrno>
 #include <charconv>
@@ -53,8 +54,13 @@ std::string jsonString(const std::string& text) {
     return quoted + "\"";
 }
 
+ReplyExplanation explanationOf(const ReadingRecord& record) {
+    return explainReply(record.request, record.outcome, record.endedWhileArriving);
+}
+
 std::string textLines(const ReadingRecord& record) {
     const ReadOutcome& outcome = record.outcome;
+    const ReplyExplanation explanation = explanationOf(record);
     std::string lines;
     switch (outcome.kind) {
     case Kind::Decoded:
@@ -67,15 +73,17 @@ std::string textLines(const ReadingRecord& record) {
         lines = "no data";
         break;
     case Kind::Ignored:
-        lines = "ignored: " + std::to_string(outcome.reply().size()) + " bytes";
+        lines = explanation.exceptionCode
+                    ? "exception " + exceptionText(*explanation.exceptionCode).toStdString()
+                    : "ignored: " + std::to_string(outcome.reply().size()) + " bytes";
         break;
     }
     if (outcome.echoRemoved) {
         lines += "  echo removed";
     }
     lines += "\n";
-    if (const std::optional<Diagnosis> diagnosis = diagnose(outcome)) {
-        lines += "  " + diagnosisText(*diagnosis, outcome) + "\n";
+    if (!explanation.isClean()) {
+        lines += "  " + explanationText(explanation, WordsFor::CommandLine).toStdString() + "\n";
     }
     return lines;
 }
@@ -93,8 +101,17 @@ std::string csvLine(const ReadingRecord& record) {
     if (isDecoded(outcome)) {
         line += outcome.checkValueOk ? "ok" : "bad";
     }
-    return line + "," + latencyText(record.latencyMs) + "," + std::to_string(record.baudRate) +
-           "," + (outcome.echoRemoved ? "true" : "false") + "\n";
+    const ReplyExplanation explanation = explanationOf(record);
+    line += "," + latencyText(record.latencyMs) + "," + std::to_string(record.baudRate) + "," +
+            (outcome.echoRemoved ? "true" : "false") + ",";
+    if (explanation.exceptionCode) {
+        line += std::to_string(*explanation.exceptionCode);
+    }
+    line += ",";
+    if (explanation.headerOk) {
+        line += *explanation.headerOk ? "true" : "false";
+    }
+    return line + "\n";
 }
 
 std::string jsonLine(const ReadingRecord& record) {
@@ -112,6 +129,13 @@ std::string jsonLine(const ReadingRecord& record) {
                                                                 : "false");
     line += ",\"latency_ms\":" + (record.latencyMs ? latencyText(record.latencyMs) : "null");
     line += std::string(",\"echo\":") + (outcome.echoRemoved ? "true" : "false");
+    const ReplyExplanation explanation = explanationOf(record);
+    line +=
+        ",\"exception\":" + (explanation.exceptionCode ? std::to_string(*explanation.exceptionCode)
+                                                       : std::string("null"));
+    line += std::string(",\"header_ok\":") + (!explanation.headerOk   ? "null"
+                                              : *explanation.headerOk ? "true"
+                                                                      : "false");
     return line + "}\n";
 }
 
@@ -159,7 +183,7 @@ bool reportLostOutput() {
 }
 
 std::string csvHeader() {
-    return "time,address,outcome,flow,total,bytes,crc,latency_ms,baud,echo\n";
+    return "time,address,outcome,flow,total,bytes,crc,latency_ms,baud,echo,exception,header_ok\n";
 }
 
 std::string formatReading(OutputFormat format, const ReadingRecord& record) {

@@ -18,6 +18,7 @@ struct ReadingRecord {
     Bytes request;
     ReadOutcome outcome;
     std::optional<double> latencyMs; // end of the send to the last byte; none when nothing came
+    bool endedWhileArriving = false; // the wait ran out with bytes still coming
 };
 
 // A number with one decimal and a point, whatever the locale: "34.0". Machine output must read the
@@ -40,8 +41,9 @@ bool reportLostOutput();
 std::string csvHeader();
 
 // The lines one reading gives in `format`, each ending in a newline. Text shows
-// "flow 1234.56  total 12345.678", "no data" or "ignored: N bytes", and under a reading that
-// did not come through cleanly a second line saying what it most likely means.
+// "flow 1234.56  total 12345.678", "no data", "ignored: N bytes" or "exception 02 illegal data
+// address", and under a reading that did not come through cleanly a second line saying what it
+// most likely means.
 std::string formatReading(OutputFormat format, const ReadingRecord& record);
 
 } // namespace darq

@@ -60,6 +60,7 @@ ReadStart ExchangeDriver::start(int address, int waitMs, bool endWhenComplete) {
         return ReadStart::SendFailed;
     }
     request_ = sent.request;
+    lastByteMs_ = -1;
     sinceSend_.start();
     settleTimer_.start(waitMs);
     return ReadStart::Started;
@@ -73,14 +74,22 @@ int ExchangeDriver::settleTimeMs() const {
     return darq::settleTimeMs(port_.baudRate());
 }
 
+int ExchangeDriver::replyGapMs() const {
+    return static_cast<int>(
+        std::chrono::ceil<std::chrono::milliseconds>(replyGap(baudRate_)).count());
+}
+
 void ExchangeDriver::onBytesArrived() {
-    if (!busy_ || !endWhenComplete_ || port_.InBufferCount() < int(kReplyLength)) {
+    if (!busy_) {
+        return;
+    }
+    lastByteMs_ = sinceSend_.elapsed();
+    if (!endWhenComplete_ || port_.InBufferCount() < int(kReplyLength)) {
         return;
     }
     // Complete once the line has been quiet for the gap after 17 bytes or more: every new byte
     // starts the gap again.
-    const auto gap = std::chrono::ceil<std::chrono::milliseconds>(replyGap(baudRate_));
-    quietTimer_.start(static_cast<int>(gap.count()));
+    quietTimer_.start(replyGapMs());
 }
 
 void ExchangeDriver::onSettled() {
@@ -97,6 +106,7 @@ void ExchangeDriver::onSettled() {
     report.request = request_;
     report.outcome = takeReadReply(port_, request_);
     report.elapsedMs = sinceSend_.elapsed();
+    report.endedWhileArriving = lastByteMs_ >= 0 && report.elapsedMs - lastByteMs_ < replyGapMs();
     // Free before telling anyone, so that a listener may start the next read at once.
     busy_ = false;
     emit finished(report);

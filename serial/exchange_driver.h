@@ -26,6 +26,8 @@ struct ExchangeReport {
     Bytes request;        // the bytes sent
     ReadOutcome outcome;  // meaningful when completed
     qint64 elapsedMs = 0; // from the send to the end of the exchange
+    // The wait ended with bytes still coming: the last came less than a reply gap before it.
+    bool endedWhileArriving = false;
 };
 
 // Whether a read could start.
@@ -63,6 +65,7 @@ signals:
 private:
     ReadStart start(int address, int waitMs, bool endWhenComplete);
     void onBytesArrived();
+    int replyGapMs() const;
     void onSettled();
     void onPortOpenChanged(bool open);
 
@@ -70,6 +73,7 @@ private:
     QTimer settleTimer_; // the longest wait
     QTimer quietTimer_;  // the gap that ends a complete reply early
     QElapsedTimer sinceSend_;
+    qint64 lastByteMs_ = -1; // since the send; -1 while nothing has come
     int address_ = 0;
     QString device_; // the device the request went to
     int baudRate_ = 0;

@@ -92,12 +92,13 @@ TEST(DarqRead, PrintsADecodedReadingInEachFormat) {
     const std::string time = R"("?\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z"?)";
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"text", R"(flow 1234\.56  total 712345\.678\n)"},
-        {"csv", R"(time,address,outcome,flow,total,bytes,crc,latency_ms,baud,echo\n)" + time +
-                    R"(,1,decoded,1234\.56,712345\.678,17,ok,\d+\.\d,9600,false\n)"},
+        {"csv", R"(time,address,outcome,flow,total,bytes,crc,latency_ms,baud,echo,exception,)"
+                R"(header_ok\n)" +
+                    time + R"(,1,decoded,1234\.56,712345\.678,17,ok,\d+\.\d,9600,false,,true\n)"},
         {"json", R"(\{"time":)" + time +
                      R"(,"address":1,"baud":9600,"outcome":"decoded","flow":"1234\.56",)"
                      R"("total":"712345\.678","bytes":17,"crc_ok":true,"latency_ms":\d+\.\d,)"
-                     R"("echo":false\}\n)"},
+                     R"("echo":false,"exception":null,"header_ok":true\}\n)"},
     };
     SimProcess sim(kFixedValues);
     for (const auto& [format, expected] : cases) {
@@ -245,7 +246,8 @@ TEST(DarqRead, ScanFindsAnInstrumentAtARateAndAddressItWasNotToldAndSaysWhatItHe
         {"behind an echoing adapter",
          withFaults({"--address", "37", "--rate", "2400", "--echo", "1"}), 0,
          R"(\{"time":"[^"]+","address":37,"baud":2400,"outcome":"decoded","flow":"1234\.56",)"
-         R"("total":"712345\.678","bytes":17,"crc_ok":true,"latency_ms":null,"echo":true\}\n)",
+         R"("total":"712345\.678","bytes":17,"crc_ok":true,"latency_ms":null,"echo":true,)"
+         R"("exception":null,"header_ok":true\}\n)",
          "Instrument found: address 37 at 2400 Bd."},
         {"nobody answers", withFaults({"--no-reply", "1"}), 1, "", "Nothing came back at any rate"},
         {"only the echo", withFaults({"--no-reply", "1", "--echo", "1"}), 1, "",
@@ -330,7 +332,7 @@ TEST(DarqRead, NumbersInMachineOutputIgnoreACommaDecimalLocale) {
         ASSERT_EQ(lines.size(), std::string(format) == "csv" ? 3 : 2) << run.out;
         for (const QByteArray& row : lines) {
             if (std::string(format) == "csv") {
-                EXPECT_EQ(row.count(','), 9) << row.toStdString();
+                EXPECT_EQ(row.count(','), 11) << row.toStdString();
             } else {
                 QJsonParseError error;
                 QJsonDocument::fromJson(row, &error);

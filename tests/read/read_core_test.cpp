@@ -1,10 +1,12 @@
+#include "protocol/crc16.h"
 #include "protocol/read_request.h"
 #include "protocol/reply.h"
 #include "protocol/reply_completion.h"
-#include "read/diagnosis.h"
+#include "protocol/reply_explanation.h"
 #include "read/read_options.h"
 #include "read/read_summary.h"
 #include "read/reading_output.h"
+#include "serial/reply_words.h"
 
 #include <gtest/gtest.h>
 
@@ -76,7 +78,15 @@ TEST(ReplyCollector, EndsAReplyByTheGapAfterSeventeenBytesOrByTheTimeout) {
     }
 }
 
-TEST(Diagnosis, TellsWhatCameBack) {
+Bytes withCheckValue(Bytes frame) {
+    const std::uint16_t check = crc16Modbus(frame.data(), frame.size());
+    frame.push_back(static_cast<std::uint8_t>(check & 0xFF));
+    frame.push_back(static_cast<std::uint8_t>(check >> 8));
+    return frame;
+}
+
+TEST(ReplyExplanation, SaysWhatTheBytesMostLikelyMean) {
+    using Finding = ReplyExplanation::Finding;
     const Bytes request = requestBytes(1);
     const Bytes reply = sampleReply();
     const auto echoed = [&](const Bytes& after) {
@@ -84,21 +94,63 @@ TEST(Diagnosis, TellsWhatCameBack) {
         received.insert(received.end(), after.begin(), after.end());
         return received;
     };
+    const auto changed = [&](std::size_t at, std::uint8_t value) {
+        Bytes other(reply.begin(), reply.end() - 2);
+        other[at] = value;
+        return withCheckValue(other);
+    };
     Bytes damaged = reply;
     damaged[16] ^= 0xFF;
 
-    const std::vector<std::pair<Bytes, std::optional<Diagnosis>>> cases = {
-        {{}, Diagnosis::Silence},
-        {request, Diagnosis::EchoOnly},
-        {echoed(Bytes(reply.begin(), reply.begin() + 9)), Diagnosis::EchoThenOther},
-        {Bytes(reply.begin(), reply.begin() + 9), Diagnosis::WrongLength},
-        {damaged, Diagnosis::BadCheckValue},
-        {reply, std::nullopt},
-        {echoed(reply), std::nullopt},
+    const struct {
+        const char* name;
+        Bytes received;
+        bool stillArriving;
+        Finding finding;
+        const char* words; // a part of the line darq-read prints
+    } cases[] = {
+        {"silence", {}, false, Finding::Silence, "nothing came back"},
+        {"echo only", request, false, Finding::EchoOnly, "only the echo"},
+        {"echo then a short reply", echoed(Bytes(reply.begin(), reply.begin() + 9)), false,
+         Finding::WrongLength, "the echo of our own request came back, then 9 bytes, not 17"},
+        {"reply behind the echo", echoed(reply), false, Finding::Clean, ""},
+        {"a reply cut off by the wait", Bytes(reply.begin(), reply.begin() + 9), true,
+         Finding::CutOff,
+         "9 bytes came back and more were still arriving when the wait ended: "
+         "raise --timeout"},
+        {"a short reply", Bytes(reply.begin(), reply.begin() + 9), false, Finding::WrongLength,
+         "9 bytes came back, not 17"},
+        {"exception 02", withCheckValue({0x01, 0x83, 0x02}), false, Finding::Exception,
+         "Modbus exception 02 illegal data address"},
+        {"exception 04 behind the echo", echoed(withCheckValue({0x01, 0x83, 0x04})), false,
+         Finding::Exception, "exception 04 server device failure"},
+        {"five bytes that are no exception",
+         {0x01, 0x83, 0x02, 0x00, 0x00},
+         false,
+         Finding::WrongLength,
+         "5 bytes came back, not 17"},
+        {"bad check value", damaged, false, Finding::BadCheckValue, "wrong check value"},
+        {"from another address", changed(0, 5), false, Finding::WrongHeader,
+         "it comes from address 5"},
+        {"another function", changed(1, 4), false, Finding::WrongHeader,
+         "its function is 4, not 3"},
+        {"another byte count", changed(2, 11), false, Finding::WrongHeader,
+         "it announces 11 data bytes, not 12"},
+        {"clean", reply, false, Finding::Clean, ""},
     };
-    for (const auto& [received, expected] : cases) {
-        SCOPED_TRACE(hexText(received));
-        EXPECT_EQ(diagnose(decodeAnswer(request, received)), expected);
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        const ReadOutcome outcome = decodeAnswer(request, row.received);
+        const ReplyExplanation explanation = explainReply(request, outcome, row.stillArriving);
+        EXPECT_EQ(explanation.finding, row.finding);
+        const QString words = explanationText(explanation, WordsFor::CommandLine);
+        EXPECT_TRUE(words.contains(QString::fromUtf8(row.words))) << words.toStdString();
+        EXPECT_EQ(words.isEmpty(), *row.words == '\0');
+        // A wrong header is still decoded, and says so.
+        if (row.finding == Finding::WrongHeader) {
+            EXPECT_EQ(outcome.kind, ReadOutcome::Kind::Decoded);
+            EXPECT_EQ(explanation.headerOk, false);
+        }
     }
 }
 
@@ -159,19 +211,26 @@ TEST(ReadingOutput, MachineFormatsLeaveUndecodedFieldsEmpty) {
     const ReadingRecord echoed = recordOf(echoThenReply, 62.0);
 
     EXPECT_EQ(formatReading(OutputFormat::Csv, decoded),
-              "2024-05-01T08:30:00.125Z,1,decoded,1234.56,12345.678,17,ok,54.3,9600,false\n");
+              "2024-05-01T08:30:00.125Z,1,decoded,1234.56,12345.678,17,ok,54.3,9600,false,,true\n");
     EXPECT_EQ(formatReading(OutputFormat::Csv, nothing),
-              "2024-05-01T08:30:00.125Z,1,no-data,,,0,,,9600,false\n");
+              "2024-05-01T08:30:00.125Z,1,no-data,,,0,,,9600,false,,\n");
     EXPECT_EQ(formatReading(OutputFormat::Csv, partial),
-              "2024-05-01T08:30:00.125Z,1,ignored,,,5,,40.0,9600,false\n");
+              "2024-05-01T08:30:00.125Z,1,ignored,,,5,,40.0,9600,false,,\n");
     EXPECT_EQ(formatReading(OutputFormat::Csv, echoed),
-              "2024-05-01T08:30:00.125Z,1,decoded,1234.56,12345.678,17,ok,62.0,9600,true\n");
+              "2024-05-01T08:30:00.125Z,1,decoded,1234.56,12345.678,17,ok,62.0,9600,true,,true\n");
     EXPECT_EQ(formatReading(OutputFormat::Text, echoed),
               "flow 1234.56  total 12345.678  echo removed\n");
+    const ReadingRecord refused = recordOf(withCheckValue({0x01, 0x83, 0x02}), 30.0);
+    EXPECT_EQ(formatReading(OutputFormat::Csv, refused),
+              "2024-05-01T08:30:00.125Z,1,ignored,,,5,,30.0,9600,false,2,\n");
+    EXPECT_EQ(formatReading(OutputFormat::Text, refused)
+                  .rfind("exception 02 illegal data address\n  the instrument refused the read", 0),
+              0u);
     EXPECT_EQ(formatReading(OutputFormat::Json, nothing),
               "{\"time\":\"2024-05-01T08:30:00.125Z\",\"address\":1,\"baud\":9600,"
               "\"outcome\":\"no-data\",\"flow\":null,\"total\":null,\"bytes\":0,"
-              "\"crc_ok\":null,\"latency_ms\":null,\"echo\":false}\n");
+              "\"crc_ok\":null,\"latency_ms\":null,\"echo\":false,\"exception\":null,"
+              "\"header_ok\":null}\n");
 }
 
 TEST(ReadSummary, CountsOutcomesAndTakesTheMedianLatencyOfDecodedReadings) {

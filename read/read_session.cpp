@@ -199,6 +199,7 @@ void ReadSession::finishRead() {
     record.time = readTime_;
     record.address = options_.addresses[addressIndex_];
     record.baudRate = baudRate_;
+    record.namesInstrument = options_.addresses.size() > 1;
     record.request = request_;
     record.outcome = decodeAnswer(request_, collector_.received());
     if (const auto latency = collector_.latency()) {

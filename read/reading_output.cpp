@@ -62,20 +62,24 @@ std::string textLines(const ReadingRecord& record) {
     const ReadOutcome& outcome = record.outcome;
     const ReplyExplanation explanation = explanationOf(record);
     std::string lines;
+    if (record.namesInstrument) {
+        lines = "address " + std::to_string(record.address) + "  " +
+                std::to_string(record.baudRate) + " Bd  ";
+    }
     switch (outcome.kind) {
     case Kind::Decoded:
-        lines = "flow " + outcome.flowText + "  total " + outcome.totalText;
+        lines += "flow " + outcome.flowText + "  total " + outcome.totalText;
         if (!outcome.checkValueOk) {
             lines += "  bad CRC";
         }
         break;
     case Kind::NoData:
-        lines = "no data";
+        lines += "no data";
         break;
     case Kind::Ignored:
-        lines = explanation.exceptionCode
-                    ? "exception " + exceptionText(*explanation.exceptionCode).toStdString()
-                    : "ignored: " + std::to_string(outcome.reply().size()) + " bytes";
+        lines += explanation.exceptionCode
+                     ? "exception " + exceptionText(*explanation.exceptionCode).toStdString()
+                     : "ignored: " + std::to_string(outcome.reply().size()) + " bytes";
         break;
     }
     if (outcome.echoRemoved) {

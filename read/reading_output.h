@@ -19,6 +19,8 @@ struct ReadingRecord {
     ReadOutcome outcome;
     std::optional<double> latencyMs; // end of the send to the last byte; none when nothing came
     bool endedWhileArriving = false; // the wait ran out with bytes still coming
+    // Text names the instrument ("address 5  9600 Bd  flow ...") where several are read or found.
+    bool namesInstrument = false;
 };
 
 // A number with one decimal and a point, whatever the locale: "34.0". Machine output must read the

@@ -78,6 +78,7 @@ void ScanSession::onInstrumentFound(const FoundInstrument& instrument) {
         std::chrono::system_clock::now() - std::chrono::milliseconds(instrument.report.elapsedMs);
     record.address = instrument.address;
     record.baudRate = instrument.baudRate;
+    record.namesInstrument = true;
     record.request = instrument.report.request;
     record.outcome = instrument.report.outcome;
     std::cout << formatReading(options_.format, record) << std::flush;

@@ -4,30 +4,34 @@
 
 namespace darq {
 
-ExchangeStatus sendReadRequest(PortOperations& port, int address) {
+ExchangeResult sendReadRequest(PortOperations& port, int address) {
+    ExchangeResult result;
     const std::optional<ReadRequest> request = buildReadRequest(address);
     if (!request) {
-        return ExchangeStatus::AddressOutOfRange;
+        result.status = ExchangeStatus::AddressOutOfRange;
+        return result;
     }
     port.discardReceiveBuffer();
-    if (!port.send(Bytes(request->begin(), request->end()))) {
-        return ExchangeStatus::SendFailed;
+    const Bytes frame(request->begin(), request->end());
+    if (!port.send(frame)) {
+        result.status = ExchangeStatus::SendFailed;
+        return result;
     }
-    return ExchangeStatus::Completed;
+    result.request = frame;
+    return result;
 }
 
-ReadOutcome takeReadReply(PortOperations& port) {
-    return decodeReply(port.takeInput());
+ReadOutcome takeReadReply(PortOperations& port, const Bytes& request) {
+    return decodeAnswer(request, port.takeInput());
 }
 
 ExchangeResult runReadExchange(PortOperations& port, int address, int settleMilliseconds) {
-    ExchangeResult result;
-    result.status = sendReadRequest(port, address);
+    ExchangeResult result = sendReadRequest(port, address);
     if (result.status != ExchangeStatus::Completed) {
         return result;
     }
     port.settleWait(settleMilliseconds);
-    result.outcome = takeReadReply(port);
+    result.outcome = takeReadReply(port, result.request);
     return result;
 }
 

@@ -29,16 +29,18 @@ enum class ExchangeStatus {
 
 struct ExchangeResult {
     ExchangeStatus status = ExchangeStatus::Completed;
+    Bytes request;       // what was sent; empty when nothing was
     ReadOutcome outcome; // meaningful when completed
 };
 
 // The first half of an exchange: builds the request for `address`, empties the receive buffer
-// and sends the request. Completed when it went out; AddressOutOfRange, having touched nothing,
-// for an address outside 0 to 128; SendFailed when the port did not take it.
-ExchangeStatus sendReadRequest(PortOperations& port, int address);
+// and sends the request. Completed, with the request, when it went out; AddressOutOfRange, having
+// touched nothing, for an address outside 0 to 128; SendFailed when the port did not take it.
+ExchangeResult sendReadRequest(PortOperations& port, int address);
 
-// The second half: takes everything that arrived and decodes it into one outcome.
-ReadOutcome takeReadReply(PortOperations& port);
+// The second half: takes everything that arrived after `request` and decodes it into one
+// outcome, our own echo removed.
+ReadOutcome takeReadReply(PortOperations& port, const Bytes& request);
 
 // One whole read exchange for callers that may block: send, settle wait, take the reply.
 ExchangeResult runReadExchange(PortOperations& port, int address, int settleMilliseconds);

@@ -4,6 +4,8 @@
 #include "protocol/decimal_point.h"
 #include "protocol/read_request.h"
 
+#include <algorithm>
+
 namespace darq {
 
 namespace {
@@ -71,6 +73,22 @@ ReadOutcome decodeReply(const Bytes& received) {
     outcome.flowText = flowText(reading);
     outcome.totalText = totalText(reading);
     outcome.reading = reading;
+    return outcome;
+}
+
+Bytes ReadOutcome::reply() const {
+    return echoRemoved ? Bytes(received.begin() + kRequestLength, received.end()) : received;
+}
+
+ReadOutcome decodeAnswer(const Bytes& request, const Bytes& received) {
+    const bool echoed = request.size() == kRequestLength && received.size() >= request.size() &&
+                        std::equal(request.begin(), request.end(), received.begin());
+    if (!echoed) {
+        return decodeReply(received);
+    }
+    ReadOutcome outcome = decodeReply(Bytes(received.begin() + kRequestLength, received.end()));
+    outcome.received = received;
+    outcome.echoRemoved = true;
     return outcome;
 }
 

@@ -33,15 +33,26 @@ struct ReadOutcome {
     };
 
     Kind kind = Kind::NoData;
-    Bytes received;
+    Bytes received;                 // every byte that came, the echo included
+    bool echoRemoved = false;       // the first 8 bytes were our own request, heard back
     std::optional<Reading> reading; // set when decoded
     std::string flowText;           // set when decoded
     std::string totalText;          // set when decoded
     bool checkValueOk = false;      // meaningful when decoded
+
+    // The bytes the outcome was decided on: what came after the echo.
+    Bytes reply() const;
 };
 
 // Turns every byte that arrived after a request into one outcome.
 ReadOutcome decodeReply(const Bytes& received);
+
+// The same, for what arrived after sending `request`. Many RS-485 adapters hear their own
+// transmission, so the reply comes behind an exact copy of the request: those bytes are removed
+// before the outcome is decided, and nothing behind them is no data (the instrument did not
+// answer). A reply itself never begins with the request: its third byte is the byte count 0x0C
+// where a read request has 0x01.
+ReadOutcome decodeAnswer(const Bytes& request, const Bytes& received);
 
 // The display texts of a reading: the flow with its decimal point, and the total as the high
 // part's digits (none when it is 0) directly followed by the low part with its decimal point.

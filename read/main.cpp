@@ -1,6 +1,7 @@
 #include "read/port_listing.h"
 #include "read/read_options.h"
 #include "read/read_session.h"
+#include "read/scan_session.h"
 #include "serial/interrupt_notifier.h"
 #include "serial/port_names.h"
 #include "serial/standard_streams.h"
@@ -11,6 +12,21 @@
 #include <iostream>
 #include <string>
 #include <vector>
+
+namespace {
+
+// Runs a session to its end; SIGINT, SIGTERM and SIGHUP end it as its stop() does.
+template <typename Session> int run(QCoreApplication& application, Session& session) {
+    darq::InterruptNotifier interrupts;
+    QObject::connect(&interrupts, &darq::InterruptNotifier::interrupted, &session, &Session::stop);
+    QObject::connect(&session, &Session::finished, &application,
+                     [](int exitStatus) { QCoreApplication::exit(exitStatus); });
+    // From inside the event loop, so that even a run that ends at once is seen by exec().
+    QMetaObject::invokeMethod(&session, &Session::start, Qt::QueuedConnection);
+    return application.exec();
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     const darq::ClosedStandardStreams closed = darq::reopenClosedStandardStreams();
@@ -27,6 +43,9 @@ int main(int argc, char* argv[]) {
     case darq::ParsedReadOptions::Kind::Help:
         std::cout << darq::helpText() << std::flush;
         return std::cout ? darq::kExitAllDecoded : darq::kExitOutputLost;
+    case darq::ParsedReadOptions::Kind::Version:
+        std::cout << "darq-read " DARQ_VERSION "\n" << std::flush;
+        return std::cout ? darq::kExitAllDecoded : darq::kExitOutputLost;
     case darq::ParsedReadOptions::Kind::UsageError:
         std::cerr << "darq-read: " << parsed.error << "\n" << darq::usageText();
         return darq::kExitUsage;
@@ -39,13 +58,10 @@ int main(int argc, char* argv[]) {
 
     QCoreApplication application(argc, argv);
     const QString device = darq::deviceForPortArgument(QString::fromStdString(parsed.options.port));
+    if (parsed.options.scan) {
+        darq::ScanSession scan(parsed.options, device);
+        return run(application, scan);
+    }
     darq::ReadSession session(parsed.options, device);
-    darq::InterruptNotifier interrupts;
-    QObject::connect(&interrupts, &darq::InterruptNotifier::interrupted, &session,
-                     &darq::ReadSession::stop);
-    QObject::connect(&session, &darq::ReadSession::finished, &application,
-                     [](int exitStatus) { QCoreApplication::exit(exitStatus); });
-    // From inside the event loop, so that even a run that ends at once is seen by exec().
-    QMetaObject::invokeMethod(&session, &darq::ReadSession::start, Qt::QueuedConnection);
-    return application.exec();
+    return run(application, session);
 }

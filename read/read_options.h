@@ -10,14 +10,22 @@ enum class OutputFormat { Text, Csv, Json };
 
 // What darq-read was asked to do. Times in milliseconds.
 struct ReadOptions {
-    std::string port;             // a device path, or COM1 / COM2
-    int address = 1;              // 0 to 128
-    int baudRate = 9600;          // 1200, 2400, 4800 or 9600; the line is always 8N2
-    int count = 1;                // 0 reads until interrupted
-    int intervalMs = 2000;        // between the starts of successive reads
-    std::optional<int> timeoutMs; // unset: the window's settle time for the rate
+    std::string port; // a device path, or COM1 / COM2
+    // Read: polled in turn in each cycle, several instruments on one bus. Scan: where to search
+    // (by default 0 to 128).
+    std::vector<int> addresses = {1};
+    // Read: one rate. Scan: the rates to search, in this order (by default 9600, 4800, 2400,
+    // 1200). The line is always 8N2.
+    std::vector<int> baudRates = {9600};
+    int count = 1;         // cycles to run; 0 runs until interrupted
+    int intervalMs = 2000; // between the starts of successive cycles
+    // Read: the longest wait for a reply (unset: the window's settle time for the rate). Scan:
+    // the allowance for the instrument to turn round (unset: 50 ms).
+    std::optional<int> timeoutMs;
     OutputFormat format = OutputFormat::Text;
     bool trace = false;
+    bool scan = false;      // search the line for instruments
+    bool findAll = false;   // with scan: go on after the first instrument found
     bool listPorts = false; // list the machine's serial devices instead of reading
 };
 
@@ -25,6 +33,7 @@ struct ParsedReadOptions {
     enum class Kind {
         Run,
         Help,       // --help: print the help text and stop
+        Version,    // --version: print the version and stop
         UsageError, // nothing may be sent; `error` says why in one line
     };
 
@@ -33,8 +42,9 @@ struct ParsedReadOptions {
     std::string error;
 };
 
-// Parses the arguments after the program name. Each option takes its value either as the next
-// argument or after "=" ("--count 3" or "--count=3").
+// Parses the arguments after the program name. Each option takes its value as the next argument
+// or after "=" ("--count 3", "--count=3"); the short forms take it as the next argument or
+// directly ("-c 3", "-c3").
 ParsedReadOptions parseReadOptions(const std::vector<std::string>& arguments);
 
 // The synopsis printed after a usage error.

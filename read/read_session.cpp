@@ -8,8 +8,6 @@
 
 #include <QByteArray>
 
-#include <cerrno>
-#include <cstring>
 #include <iostream>
 
 namespace darq {
@@ -45,16 +43,19 @@ Bytes toBytes(const QByteArray& data) {
 } // namespace
 
 ReadSession::ReadSession(const ReadOptions& options, const QString& device, QObject* parent)
-    : QObject(parent), options_(options), device_(device),
-      lineSettings_(settingsForRate(options.baudRate)), request_(requestFor(options.address)),
-      timeout_(options.timeoutMs.value_or(settleTimeMs(options.baudRate))),
-      collector_(replyGap(options.baudRate), timeout_) {
+    : QObject(parent), options_(options), device_(device), baudRate_(options.baudRates.front()),
+      lineSettings_(settingsForRate(baudRate_)),
+      timeout_(options.timeoutMs.value_or(settleTimeMs(baudRate_))),
+      collector_(replyGap(baudRate_), timeout_) {
+    for (const int address : options_.addresses) {
+        summaries_.push_back({address, ReadSummary()});
+    }
     completionTimer_.setSingleShot(true);
     completionTimer_.setTimerType(Qt::PreciseTimer);
     nextReadTimer_.setSingleShot(true);
     nextReadTimer_.setTimerType(Qt::PreciseTimer);
     connect(&completionTimer_, &QTimer::timeout, this, &ReadSession::onCompletionCheck);
-    connect(&nextReadTimer_, &QTimer::timeout, this, &ReadSession::startRead);
+    connect(&nextReadTimer_, &QTimer::timeout, this, &ReadSession::startCycle);
 }
 
 void ReadSession::start() {
@@ -77,7 +78,7 @@ void ReadSession::start() {
             return;
         }
     }
-    startRead();
+    startCycle();
 }
 
 void ReadSession::stop() {
@@ -86,8 +87,15 @@ void ReadSession::stop() {
     }
 }
 
+void ReadSession::startCycle() {
+    cycleStart_ = SteadyClock::now();
+    addressIndex_ = 0;
+    startRead();
+}
+
 void ReadSession::startRead() {
     state_ = State::Sending;
+    request_ = requestFor(options_.addresses[addressIndex_]);
     readStart_ = SteadyClock::now();
     readTime_ = std::chrono::system_clock::now();
     // Whatever is waiting is left over from an earlier reply that came too late.
@@ -108,8 +116,8 @@ void ReadSession::startRead() {
         return;
     }
     completionTimer_.start(timerMilliseconds(
-        std::chrono::ceil<std::chrono::milliseconds>(std::chrono::duration<double, std::milli>(
-            wireTimeMs(request_.size(), options_.baudRate))) +
+        std::chrono::ceil<std::chrono::milliseconds>(
+            std::chrono::duration<double, std::milli>(wireTimeMs(request_.size(), baudRate_))) +
         kSendAllowance));
 }
 
@@ -189,24 +197,34 @@ void ReadSession::finishRead() {
     state_ = State::Idle;
     ReadingRecord record;
     record.time = readTime_;
-    record.address = options_.address;
+    record.address = options_.addresses[addressIndex_];
+    record.baudRate = baudRate_;
+    record.namesInstrument = options_.addresses.size() > 1;
     record.request = request_;
-    record.outcome = decodeReply(collector_.received());
+    record.outcome = decodeAnswer(request_, collector_.received());
     if (const auto latency = collector_.latency()) {
         record.latencyMs = std::chrono::duration<double, std::milli>(*latency).count();
     }
+    record.endedWhileArriving = collector_.endedWhileArriving();
     trace("<", collector_.received());
     std::cout << formatReading(options_.format, record) << std::flush;
     summary_.add(record);
+    summaries_[addressIndex_].second.add(record);
     if (endIfOutputLost()) {
         return;
     }
 
-    if (options_.count != 0 && summary_.reads() >= options_.count) {
+    // The next instrument on the bus at once; the next cycle on time.
+    if (++addressIndex_ < options_.addresses.size()) {
+        startRead();
+        return;
+    }
+    ++cycles_;
+    if (options_.count != 0 && cycles_ >= options_.count) {
         end(summary_.exitStatus());
         return;
     }
-    const auto nextStart = readStart_ + std::chrono::milliseconds(options_.intervalMs);
+    const auto nextStart = cycleStart_ + std::chrono::milliseconds(options_.intervalMs);
     nextReadTimer_.start(timerMilliseconds(nextStart - SteadyClock::now()));
 }
 
@@ -241,17 +259,9 @@ void ReadSession::endWithPortError(PortError::Kind kind, const QString& reason) 
 }
 
 bool ReadSession::endIfOutputLost() {
-    // A script that reads our output must not take a run whose readings went nowhere for a
-    // good one; SIGPIPE still ends the run as usual when a pipe's reader goes away.
-    const bool outLost = std::cout.fail();
-    const bool errLost = std::cerr.fail();
-    if (!outLost && !errLost) {
+    // SIGPIPE still ends the run as usual when a pipe's reader goes away.
+    if (!reportLostOutput()) {
         return false;
-    }
-    const std::string reason = std::strerror(errno);
-    if (!errLost) {
-        std::cerr << "darq-read: cannot write the readings to standard output: " << reason
-                  << std::endl;
     }
     end(kExitOutputLost);
     return true;
@@ -262,8 +272,12 @@ void ReadSession::end(int exitStatus) {
     completionTimer_.stop();
     nextReadTimer_.stop();
     port_.close();
-    if (options_.count != 1) {
+    if (options_.count != 1 && summaries_.size() == 1) {
         std::cerr << "summary: " << summary_.line() << std::endl;
+    } else if (summaries_.size() > 1) {
+        for (const auto& [address, summary] : summaries_) {
+            std::cerr << "summary: address " << address << ": " << summary.line() << std::endl;
+        }
     }
     emit finished(std::cerr.fail() ? kExitOutputLost : exitStatus);
 }
@@ -272,8 +286,7 @@ void ReadSession::trace(const char* direction, const Bytes& frame) const {
     if (!options_.trace) {
         return;
     }
-    std::cerr << isoUtcTime(std::chrono::system_clock::now()) << ' ' << direction << ' '
-              << (frame.empty() ? std::string("(nothing)") : hexText(frame)) << std::endl;
+    std::cerr << traceLine(direction, frame) << std::flush;
 }
 
 } // namespace darq

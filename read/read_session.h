@@ -1,9 +1,9 @@
 #pragma once
 
 #include "protocol/bytes.h"
+#include "protocol/reply_completion.h"
 #include "read/read_options.h"
 #include "read/read_summary.h"
-#include "read/reply_completion.h"
 #include "serial/line_settings.h"
 #include "serial/port_error.h"
 
@@ -13,13 +13,15 @@
 #include <QTimer>
 
 #include <chrono>
+#include <utility>
+#include <vector>
 
 namespace darq {
 
-// One run of darq-read on its own serial port: open the line, then for each reading send the
-// request, collect the reply until the gap or the timeout ends it, print it, and start the next
-// reading `interval` after the start of this one. Everything runs on the event loop, so an
-// interrupt or a dying port is handled at once, whatever the run is waiting for.
+// One run of darq-read on its own serial port: open the line, then in each cycle, for each
+// address in turn, send the request, collect the reply until the gap or the timeout ends it and
+// print it; the next cycle starts `interval` after the start of this one. Everything runs on the
+// event loop, so an interrupt or a dying port is handled at once, whatever the run is waiting for.
 class ReadSession : public QObject {
     Q_OBJECT
 
@@ -43,6 +45,7 @@ private:
         Done,
     };
 
+    void startCycle();
     void startRead();
     void onBytesWritten();
     void markSent();
@@ -60,15 +63,20 @@ private:
 
     ReadOptions options_;
     QString device_;
+    int baudRate_;
     LineSettings lineSettings_;
     Bytes request_;
+    std::size_t addressIndex_ = 0; // the instrument of this cycle being read
+    int cycles_ = 0;
     std::chrono::milliseconds timeout_;
     QSerialPort port_;
     QTimer completionTimer_;
     QTimer nextReadTimer_;
     ReplyCollector collector_;
-    ReadSummary summary_;
+    ReadSummary summary_;                                // the whole run
+    std::vector<std::pair<int, ReadSummary>> summaries_; // each address
     State state_ = State::Idle;
+    std::chrono::steady_clock::time_point cycleStart_;
     std::chrono::steady_clock::time_point readStart_;
     std::chrono::system_clock::time_point readTime_;
     bool toldLateReply_ = false; // said once per run

@@ -1,10 +1,14 @@
 #include "read/reading_output.h"
 
-#include "read/diagnosis.h"
+#include "protocol/reply_explanation.h"
+#include "serial/reply_words.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <iostream>
 
 namespace darq {
 
@@ -50,26 +54,40 @@ std::string jsonString(const std::string& text) {
     return quoted + "\"";
 }
 
+ReplyExplanation explanationOf(const ReadingRecord& record) {
+    return explainReply(record.request, record.outcome, record.endedWhileArriving);
+}
+
 std::string textLines(const ReadingRecord& record) {
     const ReadOutcome& outcome = record.outcome;
+    const ReplyExplanation explanation = explanationOf(record);
     std::string lines;
+    if (record.namesInstrument) {
+        lines = "address " + std::to_string(record.address) + "  " +
+                std::to_string(record.baudRate) + " Bd  ";
+    }
     switch (outcome.kind) {
     case Kind::Decoded:
-        lines = "flow " + outcome.flowText + "  total " + outcome.totalText;
+        lines += "flow " + outcome.flowText + "  total " + outcome.totalText;
         if (!outcome.checkValueOk) {
             lines += "  bad CRC";
         }
         break;
     case Kind::NoData:
-        lines = "no data";
+        lines += "no data";
         break;
     case Kind::Ignored:
-        lines = "ignored: " + std::to_string(outcome.received.size()) + " bytes";
+        lines += explanation.exceptionCode
+                     ? "exception " + exceptionText(*explanation.exceptionCode).toStdString()
+                     : "ignored: " + std::to_string(outcome.reply().size()) + " bytes";
         break;
     }
+    if (outcome.echoRemoved) {
+        lines += "  echo removed";
+    }
     lines += "\n";
-    if (const std::optional<Diagnosis> diagnosis = diagnose(record.request, outcome.received)) {
-        lines += "  " + diagnosisText(*diagnosis, record.request, outcome.received) + "\n";
+    if (!explanation.isClean()) {
+        lines += "  " + explanationText(explanation, WordsFor::CommandLine).toStdString() + "\n";
     }
     return lines;
 }
@@ -83,11 +101,21 @@ std::string csvLine(const ReadingRecord& record) {
     } else {
         line += ",,";
     }
-    line += std::to_string(outcome.received.size()) + ",";
+    line += std::to_string(outcome.reply().size()) + ",";
     if (isDecoded(outcome)) {
         line += outcome.checkValueOk ? "ok" : "bad";
     }
-    return line + "," + latencyText(record.latencyMs) + "\n";
+    const ReplyExplanation explanation = explanationOf(record);
+    line += "," + latencyText(record.latencyMs) + "," + std::to_string(record.baudRate) + "," +
+            (outcome.echoRemoved ? "true" : "false") + ",";
+    if (explanation.exceptionCode) {
+        line += std::to_string(*explanation.exceptionCode);
+    }
+    line += ",";
+    if (explanation.headerOk) {
+        line += *explanation.headerOk ? "true" : "false";
+    }
+    return line + "\n";
 }
 
 std::string jsonLine(const ReadingRecord& record) {
@@ -95,14 +123,23 @@ std::string jsonLine(const ReadingRecord& record) {
     const bool decoded = isDecoded(outcome);
     std::string line = "{\"time\":" + jsonString(isoUtcTime(record.time)) +
                        ",\"address\":" + std::to_string(record.address) +
+                       ",\"baud\":" + std::to_string(record.baudRate) +
                        ",\"outcome\":" + jsonString(outcomeName(outcome.kind));
     line += ",\"flow\":" + (decoded ? jsonString(outcome.flowText) : "null");
     line += ",\"total\":" + (decoded ? jsonString(outcome.totalText) : "null");
-    line += ",\"bytes\":" + std::to_string(outcome.received.size());
+    line += ",\"bytes\":" + std::to_string(outcome.reply().size());
     line += ",\"crc_ok\":" + std::string(!decoded               ? "null"
                                          : outcome.checkValueOk ? "true"
                                                                 : "false");
     line += ",\"latency_ms\":" + (record.latencyMs ? latencyText(record.latencyMs) : "null");
+    line += std::string(",\"echo\":") + (outcome.echoRemoved ? "true" : "false");
+    const ReplyExplanation explanation = explanationOf(record);
+    line +=
+        ",\"exception\":" + (explanation.exceptionCode ? std::to_string(*explanation.exceptionCode)
+                                                       : std::string("null"));
+    line += std::string(",\"header_ok\":") + (!explanation.headerOk   ? "null"
+                                              : *explanation.headerOk ? "true"
+                                                                      : "false");
     return line + "}\n";
 }
 
@@ -131,8 +168,26 @@ std::string isoUtcTime(std::chrono::system_clock::time_point time) {
     return text;
 }
 
+std::string traceLine(const char* direction, const Bytes& frame) {
+    return isoUtcTime(std::chrono::system_clock::now()) + ' ' + direction + ' ' +
+           (frame.empty() ? std::string("(nothing)") : hexText(frame)) + '\n';
+}
+
+bool reportLostOutput() {
+    const bool outLost = std::cout.fail();
+    const bool errLost = std::cerr.fail();
+    if (!outLost && !errLost) {
+        return false;
+    }
+    if (!errLost) {
+        std::cerr << "darq-read: cannot write the readings to standard output: "
+                  << std::strerror(errno) << std::endl;
+    }
+    return true;
+}
+
 std::string csvHeader() {
-    return "time,address,outcome,flow,total,bytes,crc,latency_ms\n";
+    return "time,address,outcome,flow,total,bytes,crc,latency_ms,baud,echo,exception,header_ok\n";
 }
 
 std::string formatReading(OutputFormat format, const ReadingRecord& record) {

@@ -8,6 +8,7 @@ DARQ_PACKAGES=(
     g++ cmake ninja-build pkg-config dpkg-dev file
     qt6-base-dev qt6-serialport-dev libgtest-dev
     xvfb xauth fonts-arphic-uming locales
+    qt6-svg-dev help2man man-db bash-completion lintian desktop-file-utils appstream
 )
 
 darq_ensure_packages() {

@@ -40,12 +40,12 @@ bool CommControl::setCommPort(int commPort) {
     lastError_ = {};
     if (serial_.isOpen()) {
         lastError_ = {PortError::Kind::Other, deviceName(),
-                      QStringLiteral("the port number can only change while the port is closed")};
+                      portWords("the port number can only change while the port is closed")};
         return false;
     }
     if (commPort < 1) {
         lastError_ = {PortError::Kind::Other, QString(),
-                      QStringLiteral("there is no port number %1").arg(commPort)};
+                      portWords("there is no port number %1").arg(commPort)};
         return false;
     }
     commPort_ = commPort;
@@ -92,7 +92,7 @@ bool CommControl::setPortOpen(bool open) {
         closePort();
         return true;
     }
-    const QString device = deviceForCommPort(commPort_);
+    const QString device = closedDeviceName();
     opening_ = true;
     const PortError failure = openSerialDevice(serial_, device, settings_);
     opening_ = false;
@@ -123,7 +123,7 @@ void CommControl::setInBufferCount(int count) {
 bool CommControl::setOutput(const QByteArray& bytes) {
     lastError_ = {};
     if (!serial_.isOpen()) {
-        lastError_ = {PortError::Kind::NotOpen, deviceName(), QStringLiteral("nothing was sent")};
+        lastError_ = {PortError::Kind::NotOpen, deviceName(), portWords("nothing was sent")};
         return false;
     }
     // write() only queues the bytes in QSerialPort; the settle time must start with the request
@@ -135,7 +135,7 @@ bool CommControl::setOutput(const QByteArray& bytes) {
     }
     if (!sent) {
         lastError_ = {PortError::Kind::Other, openDevice_,
-                      QStringLiteral("cannot send: ") + serial_.errorString()};
+                      portWords("cannot send: ") + serial_.errorString()};
         // A request that goes out later, when the device takes bytes again, would be answered
         // into some other exchange.
         serial_.clear(QSerialPort::Output);
@@ -159,7 +159,15 @@ QByteArray CommControl::Input() {
 }
 
 QString CommControl::deviceName() const {
-    return serial_.isOpen() ? openDevice_ : deviceForCommPort(commPort_);
+    return serial_.isOpen() ? openDevice_ : closedDeviceName();
+}
+
+void CommControl::setDevice(const QString& device) {
+    fixedDevice_ = device;
+}
+
+QString CommControl::closedDeviceName() const {
+    return fixedDevice_.isEmpty() ? deviceForCommPort(commPort_) : fixedDevice_;
 }
 
 int CommControl::baudRate() const {

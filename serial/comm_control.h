@@ -55,8 +55,11 @@ public:
     // they are read and dropped as they come (see droppedByteCount).
     QByteArray Input();
 
-    // The device the port is open on; while closed, the one the current CommPort denotes.
+    // The device the port is open on; while closed, the one the next open takes.
     QString deviceName() const;
+    // Opens this device from now on, whatever CommPort says: for a command line that names the
+    // device itself.
+    void setDevice(const QString& device);
     int baudRate() const;
     PortError lastError() const;
     // Bytes that arrived while no reply was awaited and were dropped, since construction.
@@ -92,6 +95,7 @@ private:
     void onReadyRead();
     void onSerialError(QSerialPort::SerialPortError error);
     void closePort();
+    QString closedDeviceName() const;
     // Bytes the operating system has received that QSerialPort has not read in yet.
     qint64 bytesWaitingInDriver() const;
     void readWaitingBytes();
@@ -101,6 +105,7 @@ private:
     LineSettings settings_;
     PortError lastError_;
     QString openDevice_;   // the device the open port was opened on
+    QString fixedDevice_;  // when set, the device to open instead of CommPort's
     bool opening_ = false; // errors QSerialPort raises while opening belong to the open's result
     bool awaitingReply_ = false; // from a request sent until its reply is taken
     qint64 droppedBytes_ = 0;

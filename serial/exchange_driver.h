@@ -22,8 +22,12 @@ struct ExchangeReport {
     Status status = Status::Completed;
     int address = 0;
     QString device;
+    int baudRate = 0;
+    Bytes request;        // the bytes sent
     ReadOutcome outcome;  // meaningful when completed
     qint64 elapsedMs = 0; // from the send to the end of the exchange
+    // The wait ended with bytes still coming: the last came less than a reply gap before it.
+    bool endedWhileArriving = false;
 };
 
 // Whether a read could start.
@@ -44,7 +48,12 @@ class ExchangeDriver : public QObject {
 public:
     explicit ExchangeDriver(CommControl& port, QObject* parent = nullptr);
 
+    // The window's read: the input is taken when the settle time has passed.
     ReadStart startRead(int address);
+    // A read that ends as soon as a complete reply is in (17 bytes or more, then the line quiet
+    // for the reply gap), and at the latest after `budgetMs`: a search through many addresses
+    // must not wait out a fixed time where the instrument has long answered.
+    ReadStart startReadEndingEarly(int address, int budgetMs);
     bool isBusy() const;
     // The settle time for the port's current rate, in milliseconds.
     int settleTimeMs() const;
@@ -54,14 +63,22 @@ signals:
     void finished(const darq::ExchangeReport& report);
 
 private:
+    ReadStart start(int address, int waitMs, bool endWhenComplete);
+    void onBytesArrived();
+    int replyGapMs() const;
     void onSettled();
     void onPortOpenChanged(bool open);
 
     CommControl& port_;
-    QTimer settleTimer_;
+    QTimer settleTimer_; // the longest wait
+    QTimer quietTimer_;  // the gap that ends a complete reply early
     QElapsedTimer sinceSend_;
+    qint64 lastByteMs_ = -1; // since the send; -1 while nothing has come
     int address_ = 0;
     QString device_; // the device the request went to
+    int baudRate_ = 0;
+    Bytes request_;
+    bool endWhenComplete_ = false;
     bool busy_ = false;
     bool sending_ = false; // a port that dies while sending is answered by startRead itself
 };

@@ -1,6 +1,12 @@
 #include "serial/port_error.h"
 
+#include <QCoreApplication>
+
 namespace darq {
+
+QString portWords(const char* source) {
+    return QCoreApplication::translate("PortError", source);
+}
 
 namespace {
 
@@ -9,21 +15,21 @@ QString whatWentWrong(PortError::Kind kind) {
     case PortError::Kind::None:
         return {};
     case PortError::Kind::NotFound:
-        return QStringLiteral("not found");
+        return portWords("not found");
     case PortError::Kind::Occupied:
-        return QStringLiteral("occupied by another program");
+        return portWords("occupied by another program");
     case PortError::Kind::PermissionDenied:
-        return QStringLiteral("permission denied");
+        return portWords("permission denied");
     case PortError::Kind::Lost:
-        return QStringLiteral("port lost while open, now closed");
+        return portWords("port lost while open, now closed");
     case PortError::Kind::NotOpen:
-        return QStringLiteral("port not open");
+        return portWords("port not open");
     case PortError::Kind::InvalidSettings:
-        return QStringLiteral("settings refused");
+        return portWords("settings refused");
     case PortError::Kind::Other:
         break;
     }
-    return QStringLiteral("error");
+    return portWords("error");
 }
 
 } // namespace
@@ -32,7 +38,7 @@ QString PortError::message() const {
     if (kind == Kind::None) {
         return {};
     }
-    const QString where = device.isEmpty() ? QStringLiteral("serial port") : device;
+    const QString where = device.isEmpty() ? portWords("serial port") : device;
     // The reasons come partly from the operating system; the operator gets one line.
     const QString why = reason.simplified();
 
@@ -46,8 +52,8 @@ QString PortError::message() const {
         }
     }
     if (kind == Kind::PermissionDenied) {
-        line += QStringLiteral(": join the group that owns the device ('dialout' on Debian) and "
-                               "log in again");
+        line += portWords(": join the group that owns the device ('dialout' on Debian) and "
+                          "log in again");
     }
     return line;
 }

@@ -29,6 +29,10 @@ struct PortError {
     QString message() const;
 };
 
+// The words of the port's messages, in the language of the program's translation: the window shows
+// them to the operator in theirs, darq-read in English.
+QString portWords(const char* source);
+
 } // namespace darq
 
 Q_DECLARE_METATYPE(darq::PortError)

@@ -135,13 +135,19 @@ void VirtualInstrument::receive(Clock::time_point now) {
 }
 
 void VirtualInstrument::answer(const ReceivedFrame& frame, Clock::time_point now) {
-    const RequestJudgement judgement = judgeRequest(frame.bytes, options_.address, frame.length);
+    RequestJudgement judgement = judgeRequest(frame.bytes, options_.addresses, frame.length);
     std::vector<std::string> notes = {"line " + settings_.text()};
-    if (frame.length > frame.bytes.size()) {
-        notes.push_back("the first " + std::to_string(frame.bytes.size()) + " bytes shown");
-    }
     if (!settings_.isInstrumentFrame()) {
         notes.back() += ", not 8N2";
+    }
+    // On a pseudo-terminal the bytes pass at any rate; a real instrument set to another rate
+    // would hear only garbage.
+    if (options_.answerRate && settings_.baudRate != *options_.answerRate) {
+        notes.push_back("instrument at " + std::to_string(*options_.answerRate) + " Bd");
+        judgement.answer = false;
+    }
+    if (frame.length > frame.bytes.size()) {
+        notes.push_back("the first " + std::to_string(frame.bytes.size()) + " bytes shown");
     }
     notes.insert(notes.end(), judgement.flags.begin(), judgement.flags.end());
     if (!judgement.answer) {
@@ -149,13 +155,14 @@ void VirtualInstrument::answer(const ReceivedFrame& frame, Clock::time_point now
     }
     log_.write("RX " + hexText(frame.bytes) + " | " + joined(notes));
     if (!judgement.answer) {
+        echoUnanswered(frame, now);
         return;
     }
 
     const FaultDraw faults = drawFaults(options_.faults, random_);
     const Reading reading = values_.readingAt(now);
     const Transmission transmission =
-        applyFaults(frame.bytes, encodeReply(options_.address, reading), faults, random_);
+        applyFaults(frame.bytes, encodeReply(frame.bytes[0], reading), faults, random_);
     const AnswerTiming timing =
         options_.pacing ? pacedTiming(frame.firstByteAt, frame.bytes.size(), settings_.baudRate,
                                       std::chrono::milliseconds(options_.turnaroundMs))
@@ -169,6 +176,19 @@ void VirtualInstrument::answer(const ReceivedFrame& frame, Clock::time_point now
         transmission.applied.empty() ? "none" : joined(transmission.applied);
     log_.write("TX " + (sent.empty() ? std::string("(none)") : hexText(sent)) + " | flow " +
                flowText(reading) + ", total " + totalText(reading) + " | faults: " + faultText);
+}
+
+void VirtualInstrument::echoUnanswered(const ReceivedFrame& frame, Clock::time_point now) {
+    // An echoing adapter hears its own transmission whether or not any instrument answers.
+    if (options_.faults.echo <= 0.0 || random_.uniform() >= options_.faults.echo) {
+        return;
+    }
+    const AnswerTiming timing =
+        options_.pacing ? pacedTiming(frame.firstByteAt, frame.bytes.size(), settings_.baudRate,
+                                      std::chrono::milliseconds(options_.turnaroundMs))
+                        : immediateTiming(now);
+    queue_.schedule(frame.bytes, timing.echoFirstDue, timing.spacing);
+    log_.write("TX " + hexText(frame.bytes) + " | no answer | faults: echo");
 }
 
 void VirtualInstrument::sendDue(Clock::time_point now) {

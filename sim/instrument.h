@@ -27,6 +27,7 @@ public:
 private:
     void receive(Clock::time_point now);
     void answer(const ReceivedFrame& frame, Clock::time_point now);
+    void echoUnanswered(const ReceivedFrame& frame, Clock::time_point now);
     void sendDue(Clock::time_point now);
     std::optional<Clock::time_point> nextWakeUp() const;
 

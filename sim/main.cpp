@@ -36,10 +36,21 @@ int stopSignalFd() {
     return ::signalfd(-1, &signals, SFD_CLOEXEC);
 }
 
+std::string addressList(const std::vector<int>& addresses) {
+    std::string text;
+    for (const int address : addresses) {
+        text += (text.empty() ? "" : ",") + std::to_string(address);
+    }
+    return text;
+}
+
 std::string describe(const SimOptions& options, const ServedLine& line, std::uint64_t seed) {
     std::string text = "serving " + line.path() +
                        (line.isPseudoTerminal() ? " (pseudo-terminal)" : " (serial device)") +
-                       " as address " + std::to_string(options.address);
+                       " as address " + addressList(options.addresses);
+    if (options.answerRate) {
+        text += " at " + std::to_string(*options.answerRate) + " Bd only";
+    }
     text += options.fixedReading ? ", fixed values" : ", varying values";
     text += options.pacing
                 ? ", paced with " + std::to_string(options.turnaroundMs) + " ms turnaround"
@@ -100,7 +111,11 @@ int main(int argc, char** argv) {
     }
     const OptionsParse parse = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (parse.helpRequested) {
-        std::fputs(usageText().c_str(), stdout);
+        std::fputs(helpText().c_str(), stdout);
+        return EX_OK;
+    }
+    if (parse.versionRequested) {
+        std::fputs("darq-sim " DARQ_VERSION "\n", stdout);
         return EX_OK;
     }
     if (!parse.options) {

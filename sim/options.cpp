@@ -1,5 +1,6 @@
 #include "sim/options.h"
 
+#include "protocol/number_list.h"
 #include "sim/line_settings.h"
 
 #include <cerrno>
@@ -110,10 +111,26 @@ const std::map<std::string, ValueOption>& valueOptions() {
               options.baudRate = static_cast<int>(*value);
               return true;
           }}},
-        {"--address", wholeOption(0, 255,
-                                  [](SimOptions& options, Reading&, long long value) {
-                                      options.address = static_cast<std::uint8_t>(value);
-                                  })},
+        {"--address",
+         {"a bus address from 0 to 255 or a list such as 1,5,9-14",
+          [](SimOptions& options, Reading&, const std::string& text) {
+              NumberList addresses = parseNumberList(text, 0, 255);
+              if (!addresses.error.empty()) {
+                  return false;
+              }
+              options.addresses = std::move(addresses.values);
+              return true;
+          }}},
+        {"--rate",
+         {"one of the serial rates, such as 1200, 2400, 4800 or 9600",
+          [](SimOptions& options, Reading&, const std::string& text) {
+              const auto value = wholeNumber(text, 1, kInt32Max);
+              if (!value || !speedOf(static_cast<int>(*value))) {
+                  return false;
+              }
+              options.answerRate = static_cast<int>(*value);
+              return true;
+          }}},
         {"--flow", wholeOption(kInt32Min, kInt32Max,
                                [](SimOptions&, Reading& reading, long long value) {
                                    reading.flow = static_cast<std::int32_t>(value);
@@ -187,6 +204,11 @@ OptionsParse parseOptions(const std::vector<std::string>& arguments) {
             parse.helpRequested = true;
             return parse;
         }
+        if (name == "--version" || name == "-V") {
+            OptionsParse parse;
+            parse.versionRequested = true;
+            return parse;
+        }
         if (name == "--no-pacing") {
             if (inlineValue) {
                 return refused("option --no-pacing takes no value");
@@ -217,13 +239,52 @@ OptionsParse parseOptions(const std::vector<std::string>& arguments) {
 }
 
 std::string usageText() {
-    return "usage: darq-sim [--device PATH] [--baud RATE] [--link PATH] [--address N]\n"
+    return "usage: darq-sim [--device PATH] [--baud RATE] [--link PATH] [--address LIST]\n"
+           "                [--rate RATE]\n"
            "                [--flow N] [--flow-decimals N] [--total-high N] [--total-low N]\n"
            "                [--total-decimals N] [--no-pacing] [--turnaround MS]\n"
            "                [--no-reply P] [--short-reply P] [--extra-bytes P] [--bad-crc P]\n"
            "                [--noise P] [--echo P] [--seed N] [--log FILE]\n"
            "Plays a DARQ flow totalizer on a fresh pseudo-terminal (or on --device) and prints\n"
            "the device path to open as the first line. P is a probability from 0 to 1.\n";
+}
+
+std::string helpText() {
+    return "Usage: darq-sim [OPTION]...\n"
+           "Plays a DARQ flow totalizer on a fresh pseudo-terminal (or on --device) and prints\n"
+           "the device path to open as the first line. It answers read requests for its\n"
+           "address, logs every request and reply with a timestamp and stops cleanly on\n"
+           "SIGINT, SIGTERM or SIGHUP.\n"
+           "\n"
+           "Options:\n"
+           "  --device PATH       serve this serial device at 8N2 instead of a pseudo-terminal\n"
+           "  --baud RATE         line rate (default 9600)\n"
+           "  --link PATH         also make a symbolic link PATH to the device, removed on exit\n"
+           "  --address LIST      bus address to answer, 0 to 255 (default 1); a list such as\n"
+           "                      1,5,9-14 answers as several instruments on one bus\n"
+           "  --rate RATE         answer only when the tool's line runs at RATE, as an\n"
+           "                      instrument set to that rate would (default: any rate)\n"
+           "  --flow N            fixed instantaneous flow, as the instrument's whole number\n"
+           "  --flow-decimals N   decimal places of the flow\n"
+           "  --total-high N      fixed accumulated total, high part (0 to 65535)\n"
+           "  --total-low N       fixed accumulated total, low part\n"
+           "  --total-decimals N  decimal places of the total; without any of these five\n"
+           "                      options the flow varies and the total accumulates\n"
+           "  --no-pacing         send at once instead of at the speed of an 8N2 wire\n"
+           "  --turnaround MS     pause between request and reply (default 5)\n"
+           "  --seed N            seed for the faults and the varying values, to repeat a run\n"
+           "  --log FILE          append the log to FILE instead of stderr\n"
+           "  --help              this help, then exit\n"
+           "  --version           the version, then exit\n"
+           "\n"
+           "Faults, each drawn for every answered request with a probability P from 0 to 1:\n"
+           "  --no-reply P        leave the request unanswered\n"
+           "  --short-reply P     cut the reply to 1 to 16 bytes\n"
+           "  --extra-bytes P     append 1 to 8 bytes to the reply\n"
+           "  --bad-crc P         corrupt the reply's check value\n"
+           "  --noise P           send random bytes instead of the reply\n"
+           "  --echo P            repeat the request in front of the reply, as some RS-485\n"
+           "                      adapters do\n";
 }
 
 } // namespace darq::sim

@@ -23,7 +23,8 @@ struct SimOptions {
     std::optional<std::string> devicePath; // none: serve a fresh pseudo-terminal
     int baudRate = 9600;
     std::optional<std::string> linkPath;
-    std::uint8_t address = 1;
+    std::vector<int> addresses = {1};    // one instrument, or several answering on one bus
+    std::optional<int> answerRate;       // none: answer at whatever rate the tool sets
     std::optional<Reading> fixedReading; // none: values that vary over time
     bool pacing = true;
     int turnaroundMs = 5;
@@ -35,11 +36,15 @@ struct SimOptions {
 struct OptionsParse {
     std::optional<SimOptions> options; // set when the command line was good
     bool helpRequested = false;
+    bool versionRequested = false;
     std::string error; // one line, set when the command line was refused
 };
 
 OptionsParse parseOptions(const std::vector<std::string>& arguments);
 
+// The synopsis printed after a refused command line.
 std::string usageText();
+// What the options do, a line on each, for --help.
+std::string helpText();
 
 } // namespace darq::sim

@@ -3,6 +3,7 @@
 #include "protocol/crc16.h"
 #include "protocol/read_request.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace darq::sim {
@@ -25,7 +26,7 @@ std::string hexByte(std::uint8_t value) {
 
 } // namespace
 
-RequestJudgement judgeRequest(const Bytes& frame, std::uint8_t ownAddress,
+RequestJudgement judgeRequest(const Bytes& frame, const std::vector<int>& ownAddresses,
                               std::optional<std::size_t> length) {
     RequestJudgement judgement;
     const std::size_t wholeLength = length.value_or(frame.size());
@@ -39,11 +40,12 @@ RequestJudgement judgeRequest(const Bytes& frame, std::uint8_t ownAddress,
     if (frame.size() >= 2 && frame[1] != kReadRegistersFunction) {
         judgement.flags.push_back("function " + hexByte(frame[1]));
     }
-    if (!frame.empty() && frame[0] != ownAddress) {
+    const bool ownAddress = !frame.empty() && std::find(ownAddresses.begin(), ownAddresses.end(),
+                                                        frame[0]) != ownAddresses.end();
+    if (!frame.empty() && !ownAddress) {
         judgement.flags.push_back("other address " + std::to_string(frame[0]));
     }
-    judgement.answer =
-        wholeLength == kRequestLength && isReadRequest(frame) && frame[0] == ownAddress;
+    judgement.answer = wholeLength == kRequestLength && isReadRequest(frame) && ownAddress;
     return judgement;
 }
 

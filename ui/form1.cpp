@@ -3,6 +3,7 @@
 #include "serial/comm_control.h"
 #include "serial/line_settings.h"
 #include "ui/com_port_tooltip.h"
+#include "ui/search_dialog.h"
 #include "ui/window_menu.h"
 
 #include <QCheckBox>
@@ -84,9 +85,10 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
 }
 
 Form1::~Form1() {
-    // The exchange and the port go first, while every control still stands: an exchange still
-    // waiting and the port closing must find nothing of the window to report to.
+    // The search, the exchange and the port go first, while every control still stands: an
+    // exchange still waiting and the port closing must find nothing of the window to report to.
     autuTimer2->stop();
+    delete search_;
     exchange_->disconnect(this);
     MSComm1->disconnect(this);
     delete exchange_;
@@ -155,6 +157,8 @@ void Form1::Combo1_Change(const QString& text) {
 }
 
 void Form1::Combo2_Change() {
+    // The operator takes the line back from a search by choosing a rate.
+    cancelSearch();
     if (!MSComm1->applyRate(Combo2->currentIndex())) {
         showPortWarning(
             QStringLiteral("无法设置通讯波特率。\n%1").arg(MSComm1->lastError().message()));
@@ -178,6 +182,9 @@ void Form1::keepTabOnSelectedPort() {
 }
 
 void Form1::readCycle(ReadTrigger trigger) {
+    if (search_ != nullptr) {
+        return; // the search has the line; its end takes a reading of its own
+    }
     const ReadStart start = exchange_->startRead(Combo1->currentIndex());
     switch (start) {
     case ReadStart::Started:
@@ -214,6 +221,10 @@ QString Form1::refusalLine(ReadStart reason) const {
 }
 
 void Form1::showReadOutcome(const ExchangeReport& report) {
+    if (searchAwaitsRead_) {
+        searchAwaitsRead_ = false;
+        QMetaObject::invokeMethod(this, &Form1::beginSearch, Qt::QueuedConnection);
+    }
     // An exchange cut short by closing or switching the port shows nothing: the operator did it,
     // and Command1 already tells the port's state.
     if (report.status != ExchangeReport::Status::Completed) {
@@ -294,6 +305,85 @@ void Form1::showPortWarning(const QString& text) {
     }
     portWarning_->setText(text);
     portWarning_->open();
+}
+
+} // namespace darq
+
+namespace darq {
+
+void Form1::startSearch() {
+    if (!searchDialog_) {
+        searchDialog_ = new SearchDialog(this);
+        connect(searchDialog_, &SearchDialog::cancelRequested, this, &Form1::cancelSearch);
+    }
+    searchDialog_->show();
+    searchDialog_->raise();
+    if (search_ != nullptr || searchAwaitsRead_) {
+        return;
+    }
+    if (!MSComm1->PortOpen()) {
+        searchDialog_->showFinished(tr("%1: port not open; open it to search for an instrument.")
+                                        .arg(MSComm1->deviceName()));
+        return;
+    }
+    automaticReadingPaused_ = autuTimer2->isActive();
+    autuTimer2->stop();
+    // Two exchanges at once would answer each other's requests.
+    if (exchange_->isBusy()) {
+        searchAwaitsRead_ = true;
+        return;
+    }
+    beginSearch();
+}
+
+void Form1::beginSearch() {
+    if (!MSComm1->PortOpen() || !searchDialog_) {
+        // Closed, or the dialog closed, while the read before it waited.
+        SearchHearing nothing;
+        nothing.ended = SearchHearing::Ended::Cancelled;
+        onSearchFinished(nothing);
+        return;
+    }
+    search_ = new InstrumentSearch(*MSComm1, SearchPlan(), this);
+    connect(search_, &InstrumentSearch::progress, searchDialog_, &SearchDialog::showProgress);
+    connect(search_, &InstrumentSearch::finished, this, &Form1::onSearchFinished);
+    searchDialog_->showStarted(search_->plannedAttempts());
+    search_->start();
+}
+
+void Form1::cancelSearch() {
+    if (search_ != nullptr) {
+        search_->cancel();
+    } else if (searchAwaitsRead_) {
+        searchAwaitsRead_ = false;
+        SearchHearing nothing;
+        nothing.ended = SearchHearing::Ended::Cancelled;
+        onSearchFinished(nothing);
+    }
+}
+
+void Form1::onSearchFinished(const SearchHearing& hearing) {
+    if (search_ != nullptr) {
+        search_->deleteLater();
+        search_ = nullptr;
+    }
+    if (searchDialog_) {
+        searchDialog_->showFinished(hearing.summary());
+    }
+    if (automaticReadingPaused_) {
+        automaticReadingPaused_ = false;
+        autuTimer2->start();
+    }
+    if (hearing.found.empty()) {
+        // The line goes back to the rate the rate list shows.
+        MSComm1->applyRate(Combo2->currentIndex());
+        return;
+    }
+    const FoundInstrument& instrument = hearing.found.front();
+    Combo2->setCurrentIndex(Combo2->findText(QString::number(instrument.baudRate)));
+    Combo2_Change();
+    Combo1->setCurrentIndex(instrument.address);
+    readCycle(ReadTrigger::Button);
 }
 
 } // namespace darq

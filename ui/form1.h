@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/exchange_driver.h"
+#include "serial/instrument_search.h"
 #include "serial/port_error.h"
 #include "ui/form1_layout.h"
 
@@ -14,6 +15,7 @@ class QMessageBox;
 
 namespace darq {
 
+class SearchDialog;
 class WindowMenu;
 
 // The tool's one window. Its start-up sequence runs before it is first shown: the rate and
@@ -32,6 +34,12 @@ signals:
     // operator told why. `failure` is empty when a reading was shown, otherwise one English line
     // saying why none was.
     void readCycleEnded(const QString& failure);
+
+public:
+    // Searches the selected port for an instrument of unknown address and rate, beside the
+    // window; automatic reading pauses meanwhile. Once found, the rate and address lists select
+    // it and one reading is taken.
+    void startSearch();
 
 private:
     enum class ReadTrigger { Button, Timer };
@@ -57,6 +65,10 @@ private:
     void reportPortLost(const PortError& error);
     void showPortWarning(const QString& text);
 
+    void beginSearch();
+    void cancelSearch();
+    void onSearchFinished(const SearchHearing& hearing);
+
     ExchangeDriver* exchange_ = nullptr;
     // The right-click menu that assigns devices to the ports; the window's further commands go
     // there too.
@@ -68,6 +80,11 @@ private:
     // The refusal already told to the operator since the port or the address last changed;
     // automatic reading does not tell it again.
     std::optional<ReadStart> toldRefusal_;
+
+    InstrumentSearch* search_ = nullptr; // while a search runs
+    QPointer<SearchDialog> searchDialog_;
+    bool searchAwaitsRead_ = false;       // asked for while a read waited for its reply
+    bool automaticReadingPaused_ = false; // to resume when the search ends
 };
 
 } // namespace darq

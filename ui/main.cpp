@@ -38,6 +38,7 @@ int main(int argc, char* argv[]) {
     darq::reopenClosedStandardStreams();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("darq-flowtest"));
+    QApplication::setApplicationVersion(QStringLiteral(DARQ_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -46,6 +47,7 @@ int main(int argc, char* argv[]) {
                        "them, the devices assigned in the window's right-click menu, else the\n"
                        "first and second USB serial adapter, else /dev/ttyS0 and /dev/ttyS1."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption screenshot(
         QStringLiteral("screenshot"),
         QStringLiteral("Take one reading, save a picture of the window to <file> and quit; the "

@@ -211,7 +211,7 @@ void expectRefused(const Row& row, const ChildRun& run) {
     }
     if (row.exitStatus == kExitUsage) {
         // The reason, then the usage and nothing more.
-        EXPECT_EQ(run.err.find("usage: darq-read --port DEVICE"), firstLine.size() + 1) << run.err;
+        EXPECT_EQ(run.err.find("Usage: darq-read -p DEVICE"), firstLine.size() + 1) << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 3) << run.err;
     } else {
         // The device the operator set up, not "COM1", and nothing after the one line.

@@ -3,6 +3,7 @@
 // it, and every clean reply must show exactly the values the instrument sent.
 
 #include "instrument_end.h"
+#include "protocol/read_request.h"
 #include "protocol/reply.h"
 #include "serial/comm_control.h"
 #include "serial/exchange_driver.h"
@@ -86,6 +87,16 @@ std::string hexText(const Bytes& bytes) {
     return bytes.empty() ? "(nothing)" : testing::hex(bytes).toStdString();
 }
 
+bool echoed(const SimAnswer& answer) {
+    return std::find(answer.faults.begin(), answer.faults.end(), "echo") != answer.faults.end();
+}
+
+// What the instrument sent behind the echo of the request, if any.
+Bytes replyPart(const SimAnswer& answer) {
+    const std::size_t echo = echoed(answer) ? kRequestLength : 0;
+    return Bytes(answer.sent.begin() + static_cast<std::ptrdiff_t>(echo), answer.sent.end());
+}
+
 std::string faultList(const SimAnswer& answer) {
     std::string list;
     for (const std::string& fault : answer.faults) {
@@ -94,19 +105,21 @@ std::string faultList(const SimAnswer& answer) {
     return list.empty() ? "none" : list;
 }
 
-// What the bytes on the line make a reading: nothing is no data, exactly 17 bytes are decoded
-// whatever they hold, any other count is ignored. The check value is right only when the reply
-// arrived untouched: a bad-crc or noise fault spoils it, and so can combinations that happen to
-// add up to 17 bytes (an echo in front of a reply cut to 9 bytes, a short reply with extra bytes).
+// What the bytes on the line make a reading: our own request echoed in front is not part of the
+// reply; then nothing is no data, exactly 17 bytes are decoded whatever they hold, any other
+// count is ignored. The check value is right only when the reply arrived untouched: a bad-crc or
+// noise fault spoils it, and so can combinations that happen to add up to 17 bytes (a short reply
+// with extra bytes).
 std::vector<std::string> misreadings(const std::vector<SimAnswer>& answers,
                                      const std::vector<Observed>& readings) {
     std::vector<std::string> found;
     for (std::size_t i = 0; i < answers.size() && i < readings.size(); ++i) {
         const Bytes& sent = answers[i].sent;
         const Observed& reading = readings[i];
-        const Kind expected = sent.empty()                  ? Kind::NoData
-                              : sent.size() == kReplyLength ? Kind::Decoded
-                                                            : Kind::Ignored;
+        const Bytes reply = replyPart(answers[i]);
+        const Kind expected = reply.empty()                  ? Kind::NoData
+                              : reply.size() == kReplyLength ? Kind::Decoded
+                                                             : Kind::Ignored;
         std::vector<std::string> wrong;
         if (reading.kind != expected) {
             wrong.push_back(std::string(kindName(reading.kind)) + " where " + kindName(expected) +
@@ -119,13 +132,13 @@ std::vector<std::string> misreadings(const std::vector<SimAnswer>& answers,
             wrong.push_back("the instrument sent a fault-free reply other than the clean one");
         }
         if (expected == Kind::Decoded && reading.kind == Kind::Decoded) {
-            const bool untouched = sent == kCleanReply;
+            const bool untouched = reply == kCleanReply;
             if (reading.checkValueOk != untouched) {
                 wrong.push_back(std::string("check value reported ") +
                                 (reading.checkValueOk ? "right" : "wrong"));
             }
             const bool dataUntouched =
-                std::equal(sent.begin(), sent.begin() + kCheckedLength, kCleanReply.begin());
+                std::equal(reply.begin(), reply.begin() + kCheckedLength, kCleanReply.begin());
             if (dataUntouched &&
                 (reading.flowText != kFlowText || reading.totalText != kTotalText)) {
                 wrong.push_back("shown as flow " + reading.flowText + ", total " +
@@ -305,9 +318,12 @@ DarqReadRun readDarqReadOutput(const QByteArray& out, const QByteArray& err) {
         reading.flowText = object.value("flow").toString().toStdString();
         reading.totalText = object.value("total").toString().toStdString();
         const bool decoded = reading.kind == Kind::Decoded;
+        const bool echo = object.value("echo").toBool();
+        const int replyBytes =
+            static_cast<int>(reading.received.size()) - (echo ? int(kRequestLength) : 0);
         const bool consistent =
             (outcome == "decoded" || outcome == "ignored" || outcome == "no-data") &&
-            object.value("bytes").toInt(-1) == static_cast<int>(reading.received.size()) &&
+            object.value("bytes").toInt(-1) == replyBytes && object.value("echo").isBool() &&
             object.value("crc_ok").isBool() == decoded &&
             object.value("flow").isString() == decoded;
         if (!consistent) {

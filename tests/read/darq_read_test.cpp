@@ -92,11 +92,13 @@ TEST(DarqRead, PrintsADecodedReadingInEachFormat) {
     const std::string time = R"("?\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z"?)";
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"text", R"(flow 1234\.56  total 712345\.678\n)"},
-        {"csv", R"(time,address,outcome,flow,total,bytes,crc,latency_ms\n)" + time +
-                    R"(,1,decoded,1234\.56,712345\.678,17,ok,\d+\.\d\n)"},
+        {"csv", R"(time,address,outcome,flow,total,bytes,crc,latency_ms,baud,echo,exception,)"
+                R"(header_ok\n)" +
+                    time + R"(,1,decoded,1234\.56,712345\.678,17,ok,\d+\.\d,9600,false,,true\n)"},
         {"json", R"(\{"time":)" + time +
-                     R"(,"address":1,"outcome":"decoded","flow":"1234\.56","total":"712345\.678",)"
-                     R"("bytes":17,"crc_ok":true,"latency_ms":\d+\.\d\}\n)"},
+                     R"(,"address":1,"baud":9600,"outcome":"decoded","flow":"1234\.56",)"
+                     R"("total":"712345\.678","bytes":17,"crc_ok":true,"latency_ms":\d+\.\d,)"
+                     R"("echo":false,"exception":null,"header_ok":true\}\n)"},
     };
     SimProcess sim(kFixedValues);
     for (const auto& [format, expected] : cases) {
@@ -143,7 +145,7 @@ TEST(DarqRead, ExitStatusSaysHowTheRunWent) {
         EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
         EXPECT_NE(run.err.find(c.inStderr), std::string::npos) << run.err;
         if (c.exitCode == 64) {
-            EXPECT_NE(run.err.find("usage: darq-read --port DEVICE"), std::string::npos);
+            EXPECT_NE(run.err.find("Usage: darq-read -p DEVICE"), std::string::npos);
             EXPECT_EQ(run.out, "");
         }
         const bool requestSeen = sim.log().find(kRequestForAddress1) != std::string::npos;
@@ -163,9 +165,14 @@ TEST(DarqRead, SaysWhatAnUndecodedReadingMostLikelyMeans) {
         {"silence", {"--no-reply", "1"}, "no data", "  nothing came back: .*", 1},
         {"echo only",
          {"--echo", "1", "--no-reply", "1"},
-         "ignored: 8 bytes",
+         "no data  echo removed",
          "  only the echo of our own request came back: .*",
          1},
+        {"reply behind the echo",
+         {"--echo", "1"},
+         R"(flow 1234\.56  total 712345\.678  echo removed)",
+         "",
+         0},
         {"wrong length",
          {"--short-reply", "1"},
          "ignored: ([1-9]|1[0-6]) bytes",
@@ -182,7 +189,8 @@ TEST(DarqRead, SaysWhatAnUndecodedReadingMostLikelyMeans) {
         SimProcess sim(withFaults(c.faults));
         const ProgramRun run = runDarqRead({"--port", sim.devicePath()});
         EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
-        EXPECT_TRUE(std::regex_match(run.out, std::regex(c.firstLine + "\n" + c.diagnosis + "\n")))
+        const std::string diagnosisLine = c.diagnosis.empty() ? "" : c.diagnosis + "\n";
+        EXPECT_TRUE(std::regex_match(run.out, std::regex(c.firstLine + "\n" + diagnosisLine)))
             << run.out;
     }
 }
@@ -225,6 +233,38 @@ TEST(DarqRead, APortThatDiesMidRunIsReportedWithStatusTwo) {
     EXPECT_NE(run.err.find("darq-read: "), std::string::npos) << run.err;
     EXPECT_NE(run.err.find(sim.devicePath()), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("summary: reads "), std::string::npos) << run.err;
+}
+
+TEST(DarqRead, ScanFindsAnInstrumentAtARateAndAddressItWasNotToldAndSaysWhatItHeard) {
+    const struct {
+        const char* name;
+        std::vector<std::string> simArguments;
+        int exitCode;
+        std::string out;   // regex
+        std::string heard; // in stderr
+    } cases[] = {
+        {"behind an echoing adapter",
+         withFaults({"--address", "37", "--rate", "2400", "--echo", "1"}), 0,
+         R"(\{"time":"[^"]+","address":37,"baud":2400,"outcome":"decoded","flow":"1234\.56",)"
+         R"("total":"712345\.678","bytes":17,"crc_ok":true,"latency_ms":null,"echo":true,)"
+         R"("exception":null,"header_ok":true\}\n)",
+         "Instrument found: address 37 at 2400 Bd."},
+        {"nobody answers", withFaults({"--no-reply", "1"}), 1, "", "Nothing came back at any rate"},
+        {"only the echo", withFaults({"--no-reply", "1", "--echo", "1"}), 1, "",
+         "Only our own request came back at 9600 Bd, 2400 Bd"},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        SimProcess sim(row.simArguments);
+        QProcess process;
+        process.start(QStringLiteral(DARQ_READ_PATH),
+                      toQt({"--port", sim.devicePath(), "--scan", "--address", "30-40", "--baud",
+                            "9600,2400", "--format", "json", "--timeout", "150"}));
+        const ProgramRun run = finish(process);
+        EXPECT_EQ(run.exitCode, row.exitCode) << run.err;
+        EXPECT_TRUE(std::regex_match(run.out, std::regex(row.out))) << run.out;
+        EXPECT_NE(run.err.find(row.heard), std::string::npos) << run.err;
+    }
 }
 
 // A number of megabytes from a line of /proc/PID/status, such as "VmRSS:   12345 kB".
@@ -299,7 +339,7 @@ TEST(DarqRead, NumbersInMachineOutputIgnoreACommaDecimalLocale) {
         ASSERT_EQ(lines.size(), std::string(format) == "csv" ? 3 : 2) << run.out;
         for (const QByteArray& row : lines) {
             if (std::string(format) == "csv") {
-                EXPECT_EQ(row.count(','), 7) << row.toStdString();
+                EXPECT_EQ(row.count(','), 11) << row.toStdString();
             } else {
                 QJsonParseError error;
                 QJsonDocument::fromJson(row, &error);

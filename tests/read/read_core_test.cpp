@@ -1,9 +1,12 @@
+#include "protocol/crc16.h"
 #include "protocol/read_request.h"
 #include "protocol/reply.h"
-#include "read/diagnosis.h"
+#include "protocol/reply_completion.h"
+#include "protocol/reply_explanation.h"
+#include "read/read_options.h"
 #include "read/read_summary.h"
 #include "read/reading_output.h"
-#include "read/reply_completion.h"
+#include "serial/reply_words.h"
 
 #include <gtest/gtest.h>
 
@@ -75,37 +78,124 @@ TEST(ReplyCollector, EndsAReplyByTheGapAfterSeventeenBytesOrByTheTimeout) {
     }
 }
 
-TEST(Diagnosis, TellsWhatCameBack) {
+Bytes withCheckValue(Bytes frame) {
+    const std::uint16_t check = crc16Modbus(frame.data(), frame.size());
+    frame.push_back(static_cast<std::uint8_t>(check & 0xFF));
+    frame.push_back(static_cast<std::uint8_t>(check >> 8));
+    return frame;
+}
+
+TEST(ReplyExplanation, SaysWhatTheBytesMostLikelyMean) {
+    using Finding = ReplyExplanation::Finding;
     const Bytes request = requestBytes(1);
-    Bytes echoThenReply = request;
     const Bytes reply = sampleReply();
-    echoThenReply.insert(echoThenReply.end(), reply.begin(), reply.end());
+    const auto echoed = [&](const Bytes& after) {
+        Bytes received = request;
+        received.insert(received.end(), after.begin(), after.end());
+        return received;
+    };
+    const auto changed = [&](std::size_t at, std::uint8_t value) {
+        Bytes other(reply.begin(), reply.end() - 2);
+        other[at] = value;
+        return withCheckValue(other);
+    };
     Bytes damaged = reply;
     damaged[16] ^= 0xFF;
 
-    const std::vector<std::pair<Bytes, std::optional<Diagnosis>>> cases = {
-        {{}, Diagnosis::Silence},
-        {request, Diagnosis::EchoOnly},
-        {echoThenReply, Diagnosis::EchoThenOther},
-        {Bytes(reply.begin(), reply.begin() + 9), Diagnosis::WrongLength},
-        {damaged, Diagnosis::BadCheckValue},
-        {reply, std::nullopt},
+    const struct {
+        const char* name;
+        Bytes received;
+        bool stillArriving;
+        Finding finding;
+        const char* words; // a part of the line darq-read prints
+    } cases[] = {
+        {"silence", {}, false, Finding::Silence, "nothing came back"},
+        {"echo only", request, false, Finding::EchoOnly, "only the echo"},
+        {"echo then a short reply", echoed(Bytes(reply.begin(), reply.begin() + 9)), false,
+         Finding::WrongLength, "the echo of our own request came back, then 9 bytes, not 17"},
+        {"reply behind the echo", echoed(reply), false, Finding::Clean, ""},
+        {"a reply cut off by the wait", Bytes(reply.begin(), reply.begin() + 9), true,
+         Finding::CutOff,
+         "9 bytes came back and more were still arriving when the wait ended: "
+         "raise --timeout"},
+        {"a short reply", Bytes(reply.begin(), reply.begin() + 9), false, Finding::WrongLength,
+         "9 bytes came back, not 17"},
+        {"exception 02", withCheckValue({0x01, 0x83, 0x02}), false, Finding::Exception,
+         "Modbus exception 02 illegal data address"},
+        {"exception 04 behind the echo", echoed(withCheckValue({0x01, 0x83, 0x04})), false,
+         Finding::Exception, "exception 04 server device failure"},
+        {"five bytes that are no exception",
+         {0x01, 0x83, 0x02, 0x00, 0x00},
+         false,
+         Finding::WrongLength,
+         "5 bytes came back, not 17"},
+        {"bad check value", damaged, false, Finding::BadCheckValue, "wrong check value"},
+        {"from another address", changed(0, 5), false, Finding::WrongHeader,
+         "it comes from address 5"},
+        {"another function", changed(1, 4), false, Finding::WrongHeader,
+         "its function is 4, not 3"},
+        {"another byte count", changed(2, 11), false, Finding::WrongHeader,
+         "it announces 11 data bytes, not 12"},
+        {"clean", reply, false, Finding::Clean, ""},
     };
-    for (const auto& [received, expected] : cases) {
-        SCOPED_TRACE(hexText(received));
-        EXPECT_EQ(diagnose(request, received), expected);
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        const ReadOutcome outcome = decodeAnswer(request, row.received);
+        const ReplyExplanation explanation = explainReply(request, outcome, row.stillArriving);
+        EXPECT_EQ(explanation.finding, row.finding);
+        const QString words = explanationText(explanation, WordsFor::CommandLine);
+        EXPECT_TRUE(words.contains(QString::fromUtf8(row.words))) << words.toStdString();
+        EXPECT_EQ(words.isEmpty(), *row.words == '\0');
+        // A wrong header is still decoded, and says so.
+        if (row.finding == Finding::WrongHeader) {
+            EXPECT_EQ(outcome.kind, ReadOutcome::Kind::Decoded);
+            EXPECT_EQ(explanation.headerOk, false);
+        }
     }
-    EXPECT_EQ(diagnosisText(Diagnosis::EchoThenOther, request, echoThenReply),
-              "the echo of our own request came back, then 17 more bytes: the RS-485 adapter "
-              "echoes what it sends; turn its echo off");
+}
+
+TEST(ReadOptions, ListsGoWithTheReadingAndTheSearchTheyFit) {
+    const struct {
+        std::vector<std::string> arguments;
+        std::vector<int> addresses; // empty: the whole bus
+        std::vector<int> rates;
+        const char* refusal; // a part of the usage error, or empty
+    } cases[] = {
+        {{"-p", "COM1"}, {1}, {9600}, ""},
+        {{"-pCOM1", "-a", "1,5,9-11", "-b2400"}, {1, 5, 9, 10, 11}, {2400}, ""},
+        {{"--port=COM1", "--scan"}, {}, {9600, 4800, 2400, 1200}, ""},
+        {{"-p", "COM1", "--scan", "-a", "3-4", "-b", "1200,9600"}, {3, 4}, {1200, 9600}, ""},
+        {{"-p", "COM1", "-b", "1200,9600"}, {}, {}, "several rates go with --scan"},
+        {{"-p", "COM1", "--all"}, {}, {}, "--all goes with --scan"},
+        {{"-p", "COM1", "--scan", "-c", "2"}, {}, {}, "do not go with --scan"},
+        {{"-p", "COM1", "-a", "1,,2"}, {}, {}, "an empty item"},
+        {{"-p", "COM1", "-a", "20-10"}, {}, {}, "runs backwards"},
+        {{"-p", "COM1", "-a", "127-129"}, {}, {}, "outside 0 to 128"},
+        {{"-p", "COM1", "-b", "9600,300"}, {}, {}, "\"9600,300\""},
+        {{"-a", "1"}, {}, {}, "--port is required"},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.arguments[1]);
+        const ParsedReadOptions parsed = parseReadOptions(row.arguments);
+        if (*row.refusal != '\0') {
+            EXPECT_EQ(parsed.kind, ParsedReadOptions::Kind::UsageError);
+            EXPECT_NE(parsed.error.find(row.refusal), std::string::npos) << parsed.error;
+            continue;
+        }
+        ASSERT_EQ(parsed.kind, ParsedReadOptions::Kind::Run) << parsed.error;
+        EXPECT_EQ(parsed.options.port, "COM1");
+        EXPECT_EQ(parsed.options.addresses, row.addresses);
+        EXPECT_EQ(parsed.options.baudRates, row.rates);
+    }
 }
 
 ReadingRecord recordOf(const Bytes& received, std::optional<double> latencyMs) {
     ReadingRecord record;
     record.time = std::chrono::system_clock::time_point(1714552200125ms);
     record.address = 1;
+    record.baudRate = 9600;
     record.request = requestBytes(1);
-    record.outcome = decodeReply(received);
+    record.outcome = decodeAnswer(record.request, received);
     record.latencyMs = latencyMs;
     return record;
 }
@@ -115,15 +205,32 @@ TEST(ReadingOutput, MachineFormatsLeaveUndecodedFieldsEmpty) {
     const ReadingRecord nothing = recordOf({}, std::nullopt);
     const ReadingRecord partial = recordOf(Bytes(5, 0x01), 40.0);
 
+    Bytes echoThenReply = requestBytes(1);
+    const Bytes reply = sampleReply();
+    echoThenReply.insert(echoThenReply.end(), reply.begin(), reply.end());
+    const ReadingRecord echoed = recordOf(echoThenReply, 62.0);
+
     EXPECT_EQ(formatReading(OutputFormat::Csv, decoded),
-              "2024-05-01T08:30:00.125Z,1,decoded,1234.56,12345.678,17,ok,54.3\n");
+              "2024-05-01T08:30:00.125Z,1,decoded,1234.56,12345.678,17,ok,54.3,9600,false,,true\n");
     EXPECT_EQ(formatReading(OutputFormat::Csv, nothing),
-              "2024-05-01T08:30:00.125Z,1,no-data,,,0,,\n");
+              "2024-05-01T08:30:00.125Z,1,no-data,,,0,,,9600,false,,\n");
     EXPECT_EQ(formatReading(OutputFormat::Csv, partial),
-              "2024-05-01T08:30:00.125Z,1,ignored,,,5,,40.0\n");
+              "2024-05-01T08:30:00.125Z,1,ignored,,,5,,40.0,9600,false,,\n");
+    EXPECT_EQ(formatReading(OutputFormat::Csv, echoed),
+              "2024-05-01T08:30:00.125Z,1,decoded,1234.56,12345.678,17,ok,62.0,9600,true,,true\n");
+    EXPECT_EQ(formatReading(OutputFormat::Text, echoed),
+              "flow 1234.56  total 12345.678  echo removed\n");
+    const ReadingRecord refused = recordOf(withCheckValue({0x01, 0x83, 0x02}), 30.0);
+    EXPECT_EQ(formatReading(OutputFormat::Csv, refused),
+              "2024-05-01T08:30:00.125Z,1,ignored,,,5,,30.0,9600,false,2,\n");
+    EXPECT_EQ(formatReading(OutputFormat::Text, refused)
+                  .rfind("exception 02 illegal data address\n  the instrument refused the read", 0),
+              0u);
     EXPECT_EQ(formatReading(OutputFormat::Json, nothing),
-              "{\"time\":\"2024-05-01T08:30:00.125Z\",\"address\":1,\"outcome\":\"no-data\","
-              "\"flow\":null,\"total\":null,\"bytes\":0,\"crc_ok\":null,\"latency_ms\":null}\n");
+              "{\"time\":\"2024-05-01T08:30:00.125Z\",\"address\":1,\"baud\":9600,"
+              "\"outcome\":\"no-data\",\"flow\":null,\"total\":null,\"bytes\":0,"
+              "\"crc_ok\":null,\"latency_ms\":null,\"echo\":false,\"exception\":null,"
+              "\"header_ok\":null}\n");
 }
 
 TEST(ReadSummary, CountsOutcomesAndTakesTheMedianLatencyOfDecodedReadings) {

@@ -119,18 +119,17 @@ void InstrumentEnd::jamToolOutput() {
     cfmakeraw(&raw);
     ::tcsetattr(toolSide_, TCSANOW, &raw);
     ::fcntl(toolSide_, F_SETFL, ::fcntl(toolSide_, F_GETFL) | O_NONBLOCK);
+    // The kernel moves what the line holds on into the far end's own buffer a moment later,
+    // which makes room again: fill until a pause frees none.
     const std::uint8_t filler[4096] = {};
-    // The kernel hands what was written on to this end's input a moment later, which makes room
-    // again: the line is jammed once a few pauses in a row have made none.
-    for (int roomlessPauses = 0; roomlessPauses < 3;) {
-        bool tookMore = false;
+    for (bool tookMore = true; tookMore;) {
+        tookMore = false;
         for (const std::size_t size : {sizeof filler, std::size_t{1}}) {
             while (::write(toolSide_, filler, size) > 0) {
                 tookMore = true;
             }
         }
-        roomlessPauses = tookMore ? 0 : roomlessPauses + 1;
-        QThread::msleep(20);
+        QThread::msleep(50);
     }
 }
 

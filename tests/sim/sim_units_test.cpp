@@ -97,34 +97,36 @@ TEST(SimJudgeRequest, AnswersOnlyIntactReadRequestsForItsAddress) {
     const struct {
         const char* name;
         Bytes frame;
-        std::uint8_t ownAddress;
+        std::vector<int> ownAddresses;
         bool answer;
         std::vector<std::string> flags;
     } cases[] = {
-        {"own address", requestFor(1), 1, true, {}},
-        {"address 0 when that is ours", requestFor(0), 0, true, {}},
-        {"address 128", requestFor(128), 128, true, {}},
-        {"other address", requestFor(2), 1, false, {"other address 2"}},
-        {"bad check value", badCheck, 1, false, {"bad CRC"}},
+        {"own address", requestFor(1), {1}, true, {}},
+        {"address 0 when that is ours", requestFor(0), {0}, true, {}},
+        {"address 128", requestFor(128), {128}, true, {}},
+        {"other address", requestFor(2), {1}, false, {"other address 2"}},
+        {"one of several on the bus", requestFor(10), {1, 5, 9, 10, 11}, true, {}},
+        {"none of several on the bus", requestFor(6), {1, 5, 9, 10}, false, {"other address 6"}},
+        {"bad check value", badCheck, {1}, false, {"bad CRC"}},
         {"other function",
          withCheckValue({0x01, 0x04, 0x01, 0x03, 0x00, 0x03}),
-         1,
+         {1},
          false,
          {"function 0x04"}},
         {"too short",
          Bytes(badCheck.begin(), badCheck.begin() + 7),
-         1,
+         {1},
          false,
          {"7 bytes, not 8", "bad CRC"}},
         {"nine bytes",
          withCheckValue({0x01, 0x03, 0x01, 0x03, 0x00, 0x03, 0x00}),
-         1,
+         {1},
          false,
          {"9 bytes, not 8"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const RequestJudgement judgement = judgeRequest(c.frame, c.ownAddress);
+        const RequestJudgement judgement = judgeRequest(c.frame, c.ownAddresses);
         EXPECT_EQ(judgement.answer, c.answer);
         EXPECT_EQ(judgement.flags, c.flags);
     }
@@ -351,17 +353,19 @@ TEST(SimLineSettings, DescribesTheFrameTheToolSet) {
 TEST(SimParseOptions, AcceptsTheCommandLineAndRefusesBadValues) {
     const OptionsParse defaults = parseOptions({});
     ASSERT_TRUE(defaults.options);
-    EXPECT_EQ(defaults.options->address, 1);
+    EXPECT_EQ(defaults.options->addresses, std::vector<int>{1});
+    EXPECT_FALSE(defaults.options->answerRate);
     EXPECT_EQ(defaults.options->baudRate, 9600);
     EXPECT_TRUE(defaults.options->pacing);
     EXPECT_EQ(defaults.options->turnaroundMs, 5);
     EXPECT_FALSE(defaults.options->fixedReading);
 
     const OptionsParse full = parseOptions(
-        {"--address", "128", "--total-high", "7", "--flow=-5", "--no-pacing", "--echo", "0.25",
-         "--seed", "18446744073709551615", "--baud", "1200", "--link", "/tmp/x"});
+        {"--address", "1,5,9-11", "--rate", "4800", "--total-high", "7", "--flow=-5", "--no-pacing",
+         "--echo", "0.25", "--seed", "18446744073709551615", "--baud", "1200", "--link", "/tmp/x"});
     ASSERT_TRUE(full.options) << full.error;
-    EXPECT_EQ(full.options->address, 128);
+    EXPECT_EQ(full.options->addresses, (std::vector<int>{1, 5, 9, 10, 11}));
+    EXPECT_EQ(full.options->answerRate, 4800);
     ASSERT_TRUE(full.options->fixedReading);
     EXPECT_EQ(full.options->fixedReading->flow, -5);
     EXPECT_EQ(full.options->fixedReading->totalHigh, 7);
@@ -377,6 +381,7 @@ TEST(SimParseOptions, AcceptsTheCommandLineAndRefusesBadValues) {
         const char* reason;
     } refused[] = {
         {{"--address", "256"}, "--address"},     {{"--address", "1x"}, "--address"},
+        {{"--address", "5-1"}, "--address"},     {{"--rate", "1000"}, "--rate"},
         {{"--baud", "1234"}, "--baud"},          {{"--bad-crc", "1.5"}, "probability"},
         {{"--noise", "nan"}, "probability"},     {{"--total-high", "-1"}, "--total-high"},
         {{"--flow", "2147483648"}, "--flow"},    {{"--seed", "-3"}, "--seed"},

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDialog>
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QHash>
@@ -685,6 +686,34 @@ TEST_F(Form1Test, TextOnTheLayoutsOwnBackgroundsStaysReadableOnADarkDesktop) {
     }
     EXPECT_TRUE(onFixedBackgrounds.contains("Text1"))
         << onFixedBackgrounds.join(", ").toStdString();
+}
+
+TEST_F(Form1Test, SearchFindsTheInstrumentBehindAnEchoAndSelectsItsRateAndAddress) {
+    // Answering at once: a paced reply on a busy machine could miss an attempt's budget.
+    std::vector<std::string> instrument = fixedReading(98765, 3, 0, 4321, 1, 7);
+    instrument.insert(instrument.end(), {"--rate", "4800", "--echo", "1", "--no-pacing"});
+    SimProcess sim(instrument);
+    openWindow(sim.devicePath());
+    control<QCheckBox>("Check1")->click();
+
+    form_->startSearch();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return flowShown() == "98.765"; }, 60000)) << sim.log();
+    EXPECT_EQ(control<QComboBox>("Combo2")->currentText(), "4800");
+    EXPECT_EQ(port()->Settings(), "4800,n,8,2");
+    EXPECT_EQ(control<QComboBox>("Combo1")->currentText(), "7");
+    EXPECT_EQ(totalShown(), "432.1");
+    auto* dialog = form_->findChild<QDialog*>("searchDialog");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->findChild<QLabel*>()->text().contains("address 7 at 4800 Bd"));
+    EXPECT_TRUE(control<QTimer>("autuTimer2")->isActive()) << "automatic reading did not resume";
+
+    // Switching the port stops a search under way, and the line returns to the listed rate.
+    const std::size_t requestsBefore = requestsReceived(sim).size();
+    form_->startSearch();
+    ASSERT_TRUE(waitFor([&] { return requestsReceived(sim).size() >= requestsBefore + 3; }));
+    element<QRadioButton>("Option1", 1)->click();
+    ASSERT_TRUE(waitFor([&] { return dialog->findChild<QLabel*>()->text().contains("stopped"); }));
+    EXPECT_EQ(port()->Settings(), "4800,n,8,2");
 }
 
 QString focusName() {

@@ -1,4 +1,4 @@
-#include "read/reply_completion.h"
+#include "protocol/reply_completion.h"
 
 #include "protocol/line_timing.h"
 #include "protocol/reply.h"
@@ -47,6 +47,10 @@ ReplyCollector::Clock::time_point ReplyCollector::completionTime() const {
         return timeoutEnd;
     }
     return std::min(lastArrival_ + gap_, timeoutEnd);
+}
+
+bool ReplyCollector::endedWhileArriving() const {
+    return !received_.empty() && lastArrival_ + gap_ > sendEnd_ + timeout_;
 }
 
 std::optional<ReplyCollector::Clock::duration> ReplyCollector::latency() const {

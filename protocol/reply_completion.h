@@ -33,6 +33,9 @@ public:
     Clock::time_point sendEnd() const { return sendEnd_; }
     // From the end of the send to the arrival of the last byte; none while nothing has arrived.
     std::optional<Clock::duration> latency() const;
+    // Whether the timeout ended the reply while bytes were still coming: the last of them came
+    // less than a gap before it. A short reply was then cut off, not wrong.
+    bool endedWhileArriving() const;
 
 private:
     std::chrono::microseconds gap_;

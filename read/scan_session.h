@@ -1,0 +1,43 @@
+#pragma once
+
+#include "read/read_options.h"
+#include "serial/comm_control.h"
+#include "serial/instrument_search.h"
+
+#include <QObject>
+#include <QString>
+
+namespace darq {
+
+// darq-read --scan: searches the line on `device` for instruments, every rate and address of the
+// options, prints each one found as a reading, and says at the end what was heard. The exit
+// status is 0 when an instrument was found, 1 when none was, 2 when the port failed.
+class ScanSession : public QObject {
+    Q_OBJECT
+
+public:
+    ScanSession(const ReadOptions& options, const QString& device, QObject* parent = nullptr);
+
+    void start();
+    // Ends the search after the attempt under way, with what was heard so far.
+    void stop();
+
+signals:
+    void finished(int exitStatus);
+
+private:
+    void onAttemptFinished(const ExchangeReport& report);
+    void onProgress(int attemptsDone, int plannedAttempts, int baudRate, int address, int msLeft);
+    void onInstrumentFound(const FoundInstrument& instrument);
+    void onFinished(const SearchHearing& hearing);
+    void clearProgressLine();
+
+    ReadOptions options_;
+    CommControl port_;
+    InstrumentSearch search_;
+    bool progressOnTerminal_ = false;
+    bool progressShown_ = false;
+    bool outputLost_ = false;
+};
+
+} // namespace darq

@@ -1,0 +1,244 @@
+#include "serial/instrument_search.h"
+
+#include "protocol/line_timing.h"
+#include "protocol/read_request.h"
+#include "serial/comm_control.h"
+#include "serial/line_settings.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+
+namespace darq {
+
+namespace {
+
+constexpr int kInstrumentAddress = 1;
+
+QString text(const char* source) {
+    return QCoreApplication::translate("InstrumentSearch", source);
+}
+
+QString rateList(const std::vector<int>& rates) {
+    QStringList names;
+    for (const int rate : rates) {
+        names << QStringLiteral("%1 Bd").arg(rate);
+    }
+    return names.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+std::vector<int> searchOrder(std::vector<int> addresses) {
+    if (addresses.empty()) {
+        for (int address = kMinAddress; address <= kMaxAddress; ++address) {
+            addresses.push_back(address);
+        }
+    }
+    std::sort(addresses.begin(), addresses.end());
+    const auto first = std::find(addresses.begin(), addresses.end(), kInstrumentAddress);
+    if (first != addresses.end()) {
+        std::rotate(addresses.begin(), first, first + 1);
+    }
+    return addresses;
+}
+
+int attemptBudgetMs(int baudRate, int turnaroundAllowanceMs) {
+    return static_cast<int>(std::ceil(wireTimeMs(kRequestLength + kReplyLength, baudRate))) +
+           turnaroundAllowanceMs;
+}
+
+QString SearchHearing::summary() const {
+    QStringList lines;
+    for (const FoundInstrument& instrument : found) {
+        lines << text("Instrument found: address %1 at %2 Bd.")
+                     .arg(instrument.address)
+                     .arg(instrument.baudRate);
+    }
+    switch (ended) {
+    case Ended::Searched:
+        break;
+    case Ended::Cancelled:
+        lines << text("The search was cancelled after %1 of %2 attempts.")
+                     .arg(attempts)
+                     .arg(plannedAttempts);
+        break;
+    case Ended::PortClosed:
+    case Ended::SendFailed:
+    case Ended::RateRefused:
+        lines << text("The search stopped after %1 of %2 attempts: %3")
+                     .arg(attempts)
+                     .arg(plannedAttempts)
+                     .arg(portProblem);
+        break;
+    }
+    if (!found.empty()) {
+        return lines.join(QLatin1Char('\n'));
+    }
+    if (!ratesWithOtherBytes.empty()) {
+        lines << text("Bytes came back at %1 but never a valid reply: another protocol on the "
+                      "line, a wrong parity or stop-bit setting, or the wiring (A and B swapped).")
+                     .arg(rateList(ratesWithOtherBytes));
+    }
+    if (!ratesWithEchoOnly.empty()) {
+        lines << text("Only our own request came back at %1, as the adapter echoes it: no "
+                      "instrument answered. Check the wiring, the instrument's power and its "
+                      "address.")
+                     .arg(rateList(ratesWithEchoOnly));
+    }
+    if (ratesWithOtherBytes.empty() && ratesWithEchoOnly.empty() && attempts > 0) {
+        lines << text("Nothing came back at any rate: check the wiring, the instrument's power, "
+                      "and that the adapter is set for the line (RS-232 or RS-485).");
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+InstrumentSearch::InstrumentSearch(CommControl& port, SearchPlan plan, QObject* parent)
+    : QObject(parent), port_(port), driver_(port), plan_(std::move(plan)),
+      addresses_(searchOrder(plan_.addresses)) {
+    qRegisterMetaType<darq::FoundInstrument>();
+    qRegisterMetaType<darq::SearchHearing>();
+    connect(&driver_, &ExchangeDriver::finished, this, &InstrumentSearch::onAttemptFinished);
+}
+
+int InstrumentSearch::plannedAttempts() const {
+    return static_cast<int>(plan_.baudRates.size() * addresses_.size());
+}
+
+void InstrumentSearch::start() {
+    if (running_) {
+        return;
+    }
+    running_ = true;
+    cancelled_ = false;
+    hearing_ = {};
+    hearing_.plannedAttempts = plannedAttempts();
+    rateIndex_ = 0;
+    addressIndex_ = 0;
+    // From the event loop, so that the caller has connected to everything before the first
+    // signal, even when the search ends at once.
+    QTimer::singleShot(0, this, &InstrumentSearch::nextAttempt);
+}
+
+void InstrumentSearch::cancel() {
+    cancelled_ = true;
+    if (running_ && !driver_.isBusy()) {
+        finish(SearchHearing::Ended::Cancelled);
+    }
+}
+
+void InstrumentSearch::nextAttempt() {
+    if (!running_) {
+        return;
+    }
+    if (cancelled_) {
+        finish(SearchHearing::Ended::Cancelled);
+        return;
+    }
+    if (rateIndex_ >= plan_.baudRates.size() || addresses_.empty()) {
+        finish(SearchHearing::Ended::Searched);
+        return;
+    }
+    const int rate = plan_.baudRates[rateIndex_];
+    if (addressIndex_ == 0) {
+        heardEchoAtRate_ = false;
+        heardOtherAtRate_ = false;
+        LineSettings settings;
+        settings.baudRate = rate;
+        if (!port_.setSettings(QString::fromStdString(formatLineSettings(settings)))) {
+            finish(SearchHearing::Ended::RateRefused, port_.lastError().message());
+            return;
+        }
+    }
+    const int address = addresses_[addressIndex_];
+    emit progress(hearing_.attempts, hearing_.plannedAttempts, rate, address, msLeft());
+    switch (
+        driver_.startReadEndingEarly(address, attemptBudgetMs(rate, plan_.turnaroundAllowanceMs))) {
+    case ReadStart::Started:
+        break;
+    case ReadStart::SendFailed:
+        finish(SearchHearing::Ended::SendFailed, port_.lastError().message());
+        break;
+    case ReadStart::PortClosed:
+    case ReadStart::Busy:
+    case ReadStart::AddressOutOfRange:
+        finish(SearchHearing::Ended::PortClosed,
+               port_.lastError().isError() ? port_.lastError().message()
+                                           : text("%1: port not open").arg(port_.deviceName()));
+        break;
+    }
+}
+
+void InstrumentSearch::onAttemptFinished(const ExchangeReport& report) {
+    if (!running_) {
+        return;
+    }
+    emit attemptFinished(report);
+    ++hearing_.attempts;
+    if (report.status != ExchangeReport::Status::Completed) {
+        finish(SearchHearing::Ended::PortClosed,
+               port_.lastError().isError() ? port_.lastError().message()
+                                           : text("%1: the port was closed").arg(report.device));
+        return;
+    }
+    const ReadOutcome& outcome = report.outcome;
+    if (outcome.kind == ReadOutcome::Kind::Decoded && outcome.checkValueOk) {
+        const FoundInstrument instrument{report.baudRate, report.address, report};
+        hearing_.found.push_back(instrument);
+        emit instrumentFound(instrument);
+        if (!plan_.findAll) {
+            finish(SearchHearing::Ended::Searched);
+            return;
+        }
+    } else if (!outcome.reply().empty()) {
+        heardOtherAtRate_ = true;
+    } else if (outcome.echoRemoved) {
+        heardEchoAtRate_ = true;
+    }
+    if (++addressIndex_ >= addresses_.size()) {
+        noteRate();
+        addressIndex_ = 0;
+        ++rateIndex_;
+    }
+    nextAttempt();
+}
+
+void InstrumentSearch::noteRate() {
+    const int rate = plan_.baudRates[rateIndex_];
+    if (heardOtherAtRate_) {
+        hearing_.ratesWithOtherBytes.push_back(rate);
+    } else if (heardEchoAtRate_) {
+        hearing_.ratesWithEchoOnly.push_back(rate);
+    }
+    heardEchoAtRate_ = false;
+    heardOtherAtRate_ = false;
+}
+
+void InstrumentSearch::finish(SearchHearing::Ended ended, const QString& portProblem) {
+    if (!running_) {
+        return;
+    }
+    running_ = false;
+    if (rateIndex_ < plan_.baudRates.size()) {
+        noteRate();
+    }
+    hearing_.ended = ended;
+    hearing_.portProblem = portProblem;
+    emit finished(hearing_);
+}
+
+int InstrumentSearch::msLeft() const {
+    int left = 0;
+    for (std::size_t rate = rateIndex_; rate < plan_.baudRates.size(); ++rate) {
+        const std::size_t addresses =
+            addresses_.size() - (rate == rateIndex_ ? addressIndex_ : std::size_t{0});
+        left += static_cast<int>(addresses) *
+                attemptBudgetMs(plan_.baudRates[rate], plan_.turnaroundAllowanceMs);
+    }
+    return left;
+}
+
+} // namespace darq

@@ -1,0 +1,66 @@
+#include "ui/search_dialog.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace darq {
+
+SearchDialog::SearchDialog(QWidget* parent)
+    : QDialog(parent), status_(new QLabel(this)), progress_(new QProgressBar(this)),
+      button_(new QPushButton(this)) {
+    setObjectName(QStringLiteral("searchDialog"));
+    setWindowTitle(tr("Find instrument"));
+    setModal(false);
+    status_->setWordWrap(true);
+    status_->setMinimumWidth(360);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(status_);
+    layout->addWidget(progress_);
+    layout->addWidget(button_, 0, Qt::AlignRight);
+    connect(button_, &QPushButton::clicked, this, [this] {
+        if (searching_) {
+            emit cancelRequested();
+        } else {
+            close();
+        }
+    });
+}
+
+void SearchDialog::showStarted(int plannedAttempts) {
+    searching_ = true;
+    progress_->setRange(0, plannedAttempts);
+    progress_->setValue(0);
+    progress_->show();
+    status_->setText(tr("Searching the line for an instrument…"));
+    button_->setText(tr("Cancel"));
+}
+
+void SearchDialog::showProgress(int attemptsDone, int plannedAttempts, int baudRate, int address,
+                                int msLeft) {
+    progress_->setValue(attemptsDone);
+    status_->setText(tr("Trying address %1 at %2 Bd (attempt %3 of %4, about %5 s left)")
+                         .arg(address)
+                         .arg(baudRate)
+                         .arg(attemptsDone + 1)
+                         .arg(plannedAttempts)
+                         .arg((msLeft + 999) / 1000));
+}
+
+void SearchDialog::showFinished(const QString& summary) {
+    searching_ = false;
+    progress_->hide();
+    status_->setText(summary);
+    button_->setText(tr("Close"));
+}
+
+void SearchDialog::reject() {
+    // Closing the window, by its close box or Escape, stops the search too.
+    if (searching_) {
+        emit cancelRequested();
+    }
+    QDialog::reject();
+}
+
+} // namespace darq

@@ -6,7 +6,7 @@ DARQ_BUILD="${DARQ_BUILD:-$DARQ_ROOT/build}"
 
 DARQ_PACKAGES=(
     g++ cmake ninja-build pkg-config dpkg-dev file
-    qt6-base-dev qt6-serialport-dev libgtest-dev
+    qt6-base-dev qt6-serialport-dev qt6-tools-dev qt6-l10n-tools libgtest-dev
     xvfb xauth fonts-arphic-uming locales
     qt6-svg-dev help2man man-db bash-completion lintian desktop-file-utils appstream
 )

@@ -40,12 +40,12 @@ bool CommControl::setCommPort(int commPort) {
     lastError_ = {};
     if (serial_.isOpen()) {
         lastError_ = {PortError::Kind::Other, deviceName(),
-                      portWords("the port number can only change while the port is closed")};
+                      PortWords::tr("the port number can only change while the port is closed")};
         return false;
     }
     if (commPort < 1) {
         lastError_ = {PortError::Kind::Other, QString(),
-                      portWords("there is no port number %1").arg(commPort)};
+                      PortWords::tr("there is no port number %1").arg(commPort)};
         return false;
     }
     commPort_ = commPort;
@@ -123,7 +123,7 @@ void CommControl::setInBufferCount(int count) {
 bool CommControl::setOutput(const QByteArray& bytes) {
     lastError_ = {};
     if (!serial_.isOpen()) {
-        lastError_ = {PortError::Kind::NotOpen, deviceName(), portWords("nothing was sent")};
+        lastError_ = {PortError::Kind::NotOpen, deviceName(), PortWords::tr("nothing was sent")};
         return false;
     }
     // write() only queues the bytes in QSerialPort; the settle time must start with the request
@@ -135,7 +135,7 @@ bool CommControl::setOutput(const QByteArray& bytes) {
     }
     if (!sent) {
         lastError_ = {PortError::Kind::Other, openDevice_,
-                      portWords("cannot send: ") + serial_.errorString()};
+                      PortWords::tr("cannot send: ") + serial_.errorString()};
         // A request that goes out later, when the device takes bytes again, would be answered
         // into some other exchange.
         serial_.clear(QSerialPort::Output);

@@ -18,10 +18,6 @@ namespace {
 
 constexpr int kInstrumentAddress = 1;
 
-QString text(const char* source) {
-    return QCoreApplication::translate("InstrumentSearch", source);
-}
-
 QString rateList(const std::vector<int>& rates) {
     QStringList names;
     for (const int rate : rates) {
@@ -54,7 +50,7 @@ int attemptBudgetMs(int baudRate, int turnaroundAllowanceMs) {
 QString SearchHearing::summary() const {
     QStringList lines;
     for (const FoundInstrument& instrument : found) {
-        lines << text("Instrument found: address %1 at %2 Bd.")
+        lines << InstrumentSearch::tr("Instrument found: address %1 at %2 Bd.")
                      .arg(instrument.address)
                      .arg(instrument.baudRate);
     }
@@ -62,14 +58,14 @@ QString SearchHearing::summary() const {
     case Ended::Searched:
         break;
     case Ended::Cancelled:
-        lines << text("The search was cancelled after %1 of %2 attempts.")
+        lines << InstrumentSearch::tr("The search was cancelled after %1 of %2 attempts.")
                      .arg(attempts)
                      .arg(plannedAttempts);
         break;
     case Ended::PortClosed:
     case Ended::SendFailed:
     case Ended::RateRefused:
-        lines << text("The search stopped after %1 of %2 attempts: %3")
+        lines << InstrumentSearch::tr("The search stopped after %1 of %2 attempts: %3")
                      .arg(attempts)
                      .arg(plannedAttempts)
                      .arg(portProblem);
@@ -79,19 +75,22 @@ QString SearchHearing::summary() const {
         return lines.join(QLatin1Char('\n'));
     }
     if (!ratesWithOtherBytes.empty()) {
-        lines << text("Bytes came back at %1 but never a valid reply: another protocol on the "
-                      "line, a wrong parity or stop-bit setting, or the wiring (A and B swapped).")
+        lines << InstrumentSearch::tr(
+                     "Bytes came back at %1 but never a valid reply: another protocol on the "
+                     "line, a wrong parity or stop-bit setting, or the wiring (A and B swapped).")
                      .arg(rateList(ratesWithOtherBytes));
     }
     if (!ratesWithEchoOnly.empty()) {
-        lines << text("Only our own request came back at %1, as the adapter echoes it: no "
-                      "instrument answered. Check the wiring, the instrument's power and its "
-                      "address.")
+        lines << InstrumentSearch::tr(
+                     "Only our own request came back at %1, as the adapter echoes it: no "
+                     "instrument answered. Check the wiring, the instrument's power and its "
+                     "address.")
                      .arg(rateList(ratesWithEchoOnly));
     }
     if (ratesWithOtherBytes.empty() && ratesWithEchoOnly.empty() && attempts > 0) {
-        lines << text("Nothing came back at any rate: check the wiring, the instrument's power, "
-                      "and that the adapter is set for the line (RS-232 or RS-485).");
+        lines << InstrumentSearch::tr(
+            "Nothing came back at any rate: check the wiring, the instrument's power, "
+            "and that the adapter is set for the line (RS-232 or RS-485).");
     }
     return lines.join(QLatin1Char('\n'));
 }
@@ -166,8 +165,9 @@ void InstrumentSearch::nextAttempt() {
     case ReadStart::Busy:
     case ReadStart::AddressOutOfRange:
         finish(SearchHearing::Ended::PortClosed,
-               port_.lastError().isError() ? port_.lastError().message()
-                                           : text("%1: port not open").arg(port_.deviceName()));
+               port_.lastError().isError()
+                   ? port_.lastError().message()
+                   : InstrumentSearch::tr("%1: port not open").arg(port_.deviceName()));
         break;
     }
 }
@@ -180,8 +180,9 @@ void InstrumentSearch::onAttemptFinished(const ExchangeReport& report) {
     ++hearing_.attempts;
     if (report.status != ExchangeReport::Status::Completed) {
         finish(SearchHearing::Ended::PortClosed,
-               port_.lastError().isError() ? port_.lastError().message()
-                                           : text("%1: the port was closed").arg(report.device));
+               port_.lastError().isError()
+                   ? port_.lastError().message()
+                   : InstrumentSearch::tr("%1: the port was closed").arg(report.device));
         return;
     }
     const ReadOutcome& outcome = report.outcome;

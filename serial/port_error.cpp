@@ -1,12 +1,6 @@
 #include "serial/port_error.h"
 
-#include <QCoreApplication>
-
 namespace darq {
-
-QString portWords(const char* source) {
-    return QCoreApplication::translate("PortError", source);
-}
 
 namespace {
 
@@ -15,21 +9,21 @@ QString whatWentWrong(PortError::Kind kind) {
     case PortError::Kind::None:
         return {};
     case PortError::Kind::NotFound:
-        return portWords("not found");
+        return PortWords::tr("not found");
     case PortError::Kind::Occupied:
-        return portWords("occupied by another program");
+        return PortWords::tr("occupied by another program");
     case PortError::Kind::PermissionDenied:
-        return portWords("permission denied");
+        return PortWords::tr("permission denied");
     case PortError::Kind::Lost:
-        return portWords("port lost while open, now closed");
+        return PortWords::tr("port lost while open, now closed");
     case PortError::Kind::NotOpen:
-        return portWords("port not open");
+        return PortWords::tr("port not open");
     case PortError::Kind::InvalidSettings:
-        return portWords("settings refused");
+        return PortWords::tr("settings refused");
     case PortError::Kind::Other:
         break;
     }
-    return portWords("error");
+    return PortWords::tr("error");
 }
 
 } // namespace
@@ -38,7 +32,7 @@ QString PortError::message() const {
     if (kind == Kind::None) {
         return {};
     }
-    const QString where = device.isEmpty() ? portWords("serial port") : device;
+    const QString where = device.isEmpty() ? PortWords::tr("serial port") : device;
     // The reasons come partly from the operating system; the operator gets one line.
     const QString why = reason.simplified();
 
@@ -52,8 +46,8 @@ QString PortError::message() const {
         }
     }
     if (kind == Kind::PermissionDenied) {
-        line += portWords(": join the group that owns the device ('dialout' on Debian) and "
-                          "log in again");
+        line += PortWords::tr(": join the group that owns the device ('dialout' on Debian) and "
+                              "log in again");
     }
     return line;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QMetaType>
 #include <QString>
 
@@ -31,7 +32,9 @@ struct PortError {
 
 // The words of the port's messages, in the language of the program's translation: the window shows
 // them to the operator in theirs, darq-read in English.
-QString portWords(const char* source);
+struct PortWords {
+    Q_DECLARE_TR_FUNCTIONS(PortWords)
+};
 
 } // namespace darq
 

@@ -156,18 +156,18 @@ std::optional<QString> unreadableLockFile(const QString& device) {
         const QFileInfo info(file);
         QString what;
         if (info.isDir()) {
-            what = portWords("a directory");
+            what = PortWords::tr("a directory");
         } else if (!info.isReadable()) {
-            what = portWords("not readable");
+            what = PortWords::tr("not readable");
         } else if (info.size() == 0) {
-            what = portWords("empty");
+            what = PortWords::tr("empty");
         } else if (!lockHolderPid(file)) {
-            what = portWords("no process number in it");
+            what = PortWords::tr("no process number in it");
         } else {
             continue;
         }
-        return portWords("blocked by the lock file %1, which cannot be read (%2): remove it "
-                         "if no program uses the device")
+        return PortWords::tr("blocked by the lock file %1, which cannot be read (%2): remove it "
+                             "if no program uses the device")
             .arg(file, what);
     }
     return std::nullopt;
@@ -175,9 +175,9 @@ std::optional<QString> unreadableLockFile(const QString& device) {
 
 QString describeHolder(const LockHolder& holder) {
     if (holder.pid == QCoreApplication::applicationPid()) {
-        return portWords("lock held by this program itself, process %1").arg(holder.pid);
+        return PortWords::tr("lock held by this program itself, process %1").arg(holder.pid);
     }
-    QString text = portWords("lock held by process %1").arg(holder.pid);
+    QString text = PortWords::tr("lock held by process %1").arg(holder.pid);
     if (!holder.program.isEmpty()) {
         text += QStringLiteral(", ") + holder.program;
     }
@@ -242,13 +242,13 @@ std::optional<QString> notATerminal(const QString& device) {
         return std::nullopt;
     }
     if (S_ISDIR(info.st_mode)) {
-        return portWords("not a serial device but a directory");
+        return PortWords::tr("not a serial device but a directory");
     }
     if (S_ISREG(info.st_mode)) {
-        return portWords("not a serial device but a regular file");
+        return PortWords::tr("not a serial device but a regular file");
     }
     if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) {
-        return portWords("not a serial device but a pipe or socket");
+        return PortWords::tr("not a serial device but a pipe or socket");
     }
     const int descriptor =
         ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -258,7 +258,7 @@ std::optional<QString> notATerminal(const QString& device) {
     const bool terminal = ::isatty(descriptor) == 1;
     ::close(descriptor);
     if (!terminal) {
-        return portWords("not a serial device");
+        return PortWords::tr("not a serial device");
     }
     return std::nullopt;
 }
@@ -271,21 +271,21 @@ PortError classifyOpenFailure(const QSerialPort& port, const QString& device) {
     const QSerialPort::SerialPortError error = port.error();
 #ifdef Q_OS_UNIX
     if (error == QSerialPort::DeviceNotFoundError || !QFileInfo::exists(device)) {
-        return {PortError::Kind::NotFound, device, portWords("no such device")};
+        return {PortError::Kind::NotFound, device, PortWords::tr("no such device")};
     }
     // Only when the system refused the open itself: a directory we may not write to fails for
     // being a directory, and joining a group would not make it a serial port.
     if (error == QSerialPort::PermissionError && accessDenied(device)) {
         const QString group = owningGroup(device);
         return {PortError::Kind::PermissionDenied, device,
-                group.isEmpty() ? QString() : portWords("owned by group '%1'").arg(group)};
+                group.isEmpty() ? QString() : PortWords::tr("owned by group '%1'").arg(group)};
     }
     if (const std::optional<LockHolder> holder = liveLockHolder(device)) {
         return {PortError::Kind::Occupied, device, describeHolder(*holder)};
     }
     if (error == QSerialPort::PermissionError && heldExclusively(device)) {
         return {PortError::Kind::Occupied, device,
-                portWords("opened exclusively, without a lock file")};
+                PortWords::tr("opened exclusively, without a lock file")};
     }
     if (const std::optional<QString> blocked = unreadableLockFile(device)) {
         return {PortError::Kind::Other, device, *blocked};
@@ -295,14 +295,14 @@ PortError classifyOpenFailure(const QSerialPort& port, const QString& device) {
     }
 #else
     if (error == QSerialPort::DeviceNotFoundError) {
-        return {PortError::Kind::NotFound, device, portWords("no such device")};
+        return {PortError::Kind::NotFound, device, PortWords::tr("no such device")};
     }
     // Windows refuses a second open of a COM port with "access denied".
     if (error == QSerialPort::PermissionError) {
         return {PortError::Kind::Occupied, device, port.errorString()};
     }
 #endif
-    return {PortError::Kind::Other, device, portWords("cannot open: ") + port.errorString()};
+    return {PortError::Kind::Other, device, PortWords::tr("cannot open: ") + port.errorString()};
 }
 
 } // namespace
@@ -316,11 +316,11 @@ PortError openSerialDevice(QSerialPort& port, const QString& device, const LineS
     // The checks and QSerialPort's own lock file go by the device itself, not by the name of a
     // link to it: two programs that open one device under two names must still see each other.
     if (!QFileInfo::exists(path)) {
-        return {PortError::Kind::NotFound, path, portWords("no such device")};
+        return {PortError::Kind::NotFound, path, PortWords::tr("no such device")};
     }
     if (isConsole(path)) {
         return {PortError::Kind::Other, path,
-                portWords("the system console or a virtual terminal, not a serial line")};
+                PortWords::tr("the system console or a virtual terminal, not a serial line")};
     }
     // A lock file the program holding the device wrote in the old UUCP format looks stale to
     // QLockFile, which would delete it and share the line.
@@ -347,7 +347,7 @@ PortError openSerialDevice(QSerialPort& port, const QString& device, const LineS
     PortError refused = applyLineSettings(port, settings);
     if (!refused.isError() && !port.setFlowControl(QSerialPort::NoFlowControl)) {
         refused = {PortError::Kind::Other, path,
-                   portWords("cannot switch flow control off: ") + port.errorString()};
+                   PortWords::tr("cannot switch flow control off: ") + port.errorString()};
     }
     if (refused.isError()) {
         port.close();
@@ -377,11 +377,11 @@ std::optional<PortError> lostPortError(const QSerialPort& port, QSerialPort::Ser
         }
 #endif
         return PortError{PortError::Kind::Lost, device,
-                         portWords("the device was removed: ") + port.errorString()};
+                         PortWords::tr("the device was removed: ") + port.errorString()};
     case QSerialPort::ReadError:
         // A hung-up line reads as end of file, and the error text left over says nothing true.
         return PortError{PortError::Kind::Lost, device,
-                         portWords("the line was hung up or the device removed")};
+                         PortWords::tr("the line was hung up or the device removed")};
     default:
         return std::nullopt;
     }
@@ -391,19 +391,19 @@ PortError applyLineSettings(QSerialPort& port, const LineSettings& settings) {
     const auto refused = [&port](const QString& what) {
         return PortError{
             PortError::Kind::InvalidSettings, devicePath(port.portName()),
-            portWords("the device does not take %1: %2").arg(what, port.errorString())};
+            PortWords::tr("the device does not take %1: %2").arg(what, port.errorString())};
     };
     if (!port.setBaudRate(settings.baudRate)) {
-        return refused(portWords("the rate %1").arg(settings.baudRate));
+        return refused(PortWords::tr("the rate %1").arg(settings.baudRate));
     }
     if (!port.setDataBits(qtDataBits(settings.dataBits))) {
-        return refused(portWords("%1 data bits").arg(settings.dataBits));
+        return refused(PortWords::tr("%1 data bits").arg(settings.dataBits));
     }
     if (!port.setParity(qtParity(settings.parity))) {
-        return refused(portWords("the parity"));
+        return refused(PortWords::tr("the parity"));
     }
     if (!port.setStopBits(qtStopBits(settings.stopBits))) {
-        return refused(portWords("%1 stop bits").arg(settings.stopBits));
+        return refused(PortWords::tr("%1 stop bits").arg(settings.stopBits));
     }
     return {};
 }

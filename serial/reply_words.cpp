@@ -7,45 +7,46 @@ namespace darq {
 
 namespace {
 
-QString words(const char* source) {
-    return QCoreApplication::translate("ReplyWords", source);
-}
+struct ReplyWords {
+    Q_DECLARE_TR_FUNCTIONS(ReplyWords)
+};
 
 QString exceptionMeaning(std::uint8_t code) {
     switch (code) {
     case 0x01:
-        return words("illegal function");
+        return ReplyWords::tr("illegal function");
     case 0x02:
-        return words("illegal data address");
+        return ReplyWords::tr("illegal data address");
     case 0x03:
-        return words("illegal data value");
+        return ReplyWords::tr("illegal data value");
     case 0x04:
-        return words("server device failure");
+        return ReplyWords::tr("server device failure");
     case 0x05:
-        return words("acknowledge");
+        return ReplyWords::tr("acknowledge");
     case 0x06:
-        return words("server device busy");
+        return ReplyWords::tr("server device busy");
     case 0x08:
-        return words("memory parity error");
+        return ReplyWords::tr("memory parity error");
     case 0x0A:
-        return words("gateway path unavailable");
+        return ReplyWords::tr("gateway path unavailable");
     case 0x0B:
-        return words("gateway target device failed to respond");
+        return ReplyWords::tr("gateway target device failed to respond");
     default:
-        return words("not a standard exception code");
+        return ReplyWords::tr("not a standard exception code");
     }
 }
 
 QString headerDifferences(const ReplyExplanation& explanation) {
     QStringList differences;
     if (explanation.otherAddress) {
-        differences << words("it comes from address %1").arg(*explanation.otherAddress);
+        differences << ReplyWords::tr("it comes from address %1").arg(*explanation.otherAddress);
     }
     if (explanation.otherFunction) {
-        differences << words("its function is %1, not 3").arg(*explanation.otherFunction);
+        differences << ReplyWords::tr("its function is %1, not 3").arg(*explanation.otherFunction);
     }
     if (explanation.otherByteCount) {
-        differences << words("it announces %1 data bytes, not 12").arg(*explanation.otherByteCount);
+        differences << ReplyWords::tr("it announces %1 data bytes, not 12")
+                           .arg(*explanation.otherByteCount);
     }
     return differences.join(QStringLiteral(", "));
 }
@@ -64,36 +65,44 @@ QString explanationText(const ReplyExplanation& explanation, WordsFor reader) {
     case Finding::Clean:
         return {};
     case Finding::Silence:
-        return words("nothing came back: check the wiring, the address, the rate and the "
-                     "instrument's power");
+        return ReplyWords::tr("nothing came back: check the wiring, the address, the rate and the "
+                              "instrument's power");
     case Finding::EchoOnly:
-        return words("only the echo of our own request came back: the RS-485 adapter echoes what "
-                     "it sends, and the instrument did not answer (wiring, address, rate, power)");
+        return ReplyWords::tr(
+            "only the echo of our own request came back: the RS-485 adapter echoes what "
+            "it sends, and the instrument did not answer (wiring, address, rate, power)");
     case Finding::Exception:
-        return words("the instrument refused the read with Modbus exception %1: it is there, but "
-                     "does not offer these registers this way")
+        return ReplyWords::tr(
+                   "the instrument refused the read with Modbus exception %1: it is there, but "
+                   "does not offer these registers this way")
             .arg(exceptionText(*explanation.exceptionCode));
     case Finding::CutOff:
         return reader == WordsFor::CommandLine
-                   ? words("%1 bytes came back and more were still arriving when the wait ended: "
-                           "raise --timeout")
+                   ? ReplyWords::tr(
+                         "%1 bytes came back and more were still arriving when the wait ended: "
+                         "raise --timeout")
                          .arg(replyBytes)
-                   : words("%1 bytes came back and more were still arriving when the wait ended: "
-                           "the instrument answers too slowly for the window's wait")
+                   : ReplyWords::tr(
+                         "%1 bytes came back and more were still arriving when the wait ended: "
+                         "the instrument answers too slowly for the window's wait")
                          .arg(replyBytes);
     case Finding::WrongLength:
         return (explanation.echoRemoved
-                    ? words("the echo of our own request came back, then %1 bytes, not 17: wrong "
-                            "rate or stop bits, noise, or two devices answering")
-                    : words("%1 bytes came back, not 17: wrong rate or stop bits, noise, or two "
-                            "devices answering"))
+                    ? ReplyWords::tr(
+                          "the echo of our own request came back, then %1 bytes, not 17: wrong "
+                          "rate or stop bits, noise, or two devices answering")
+                    : ReplyWords::tr(
+                          "%1 bytes came back, not 17: wrong rate or stop bits, noise, or two "
+                          "devices answering"))
             .arg(replyBytes);
     case Finding::BadCheckValue:
-        return words("the 17-byte reply has a wrong check value: noise on the line or a wrong "
-                     "rate");
+        return ReplyWords::tr(
+            "the 17-byte reply has a wrong check value: noise on the line or a wrong "
+            "rate");
     case Finding::WrongHeader:
-        return words("the 17-byte reply is not the answer to this request: %1; another device "
-                     "answered, or two share the address")
+        return ReplyWords::tr(
+                   "the 17-byte reply is not the answer to this request: %1; another device "
+                   "answered, or two share the address")
             .arg(headerDifferences(explanation));
     }
     return {};

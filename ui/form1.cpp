@@ -160,8 +160,7 @@ void Form1::Combo2_Change() {
     // The operator takes the line back from a search by choosing a rate.
     cancelSearch();
     if (!MSComm1->applyRate(Combo2->currentIndex())) {
-        showPortWarning(
-            QStringLiteral("无法设置通讯波特率。\n%1").arg(MSComm1->lastError().message()));
+        showPortWarning(tr("The baud rate cannot be set.\n%1").arg(MSComm1->lastError().message()));
     }
 }
 
@@ -201,7 +200,7 @@ void Form1::readCycle(ReadTrigger trigger) {
         break;
     case ReadStart::SendFailed: {
         const PortError error = MSComm1->lastError();
-        showPortWarning(QStringLiteral("读取请求没有发出。\n%1").arg(error.message()));
+        showPortWarning(tr("The read request was not sent.\n%1").arg(error.message()));
         emit readCycleEnded(error.message());
         break;
     }
@@ -261,8 +260,8 @@ void Form1::reportRefusedRead(ReadStart reason, ReadTrigger trigger) {
     toldRefusal_ = reason;
     const QString text =
         reason == ReadStart::PortClosed
-            ? QStringLiteral("端口 %1 未打开，没有发送读取请求。").arg(MSComm1->deviceName())
-            : QStringLiteral("没有选择仪表地址，没有发送读取请求。");
+            ? tr("Port %1 is not open: no read request was sent.").arg(MSComm1->deviceName())
+            : tr("No instrument address is selected: no read request was sent.");
     if (!readNotice_) {
         readNotice_ =
             new QMessageBox(QMessageBox::Information, windowTitle(), text, QMessageBox::Ok, this);
@@ -288,14 +287,14 @@ void Form1::reportOpenFailure(const PortError& error) {
     if (error.kind == PortError::Kind::Occupied) {
         showPortWarning(QStringLiteral("所选的端口被占用！"));
     } else {
-        showPortWarning(QStringLiteral("无法打开端口。\n%1").arg(error.message()));
+        showPortWarning(tr("The port cannot be opened.\n%1").arg(error.message()));
     }
 }
 
 void Form1::reportPortLost(const PortError& error) {
     toldRefusal_ = ReadStart::PortClosed;
     showPortState();
-    showPortWarning(QStringLiteral("端口已断开。\n%1").arg(error.message()));
+    showPortWarning(tr("The port was lost.\n%1").arg(error.message()));
 }
 
 void Form1::showPortWarning(const QString& text) {

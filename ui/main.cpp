@@ -1,6 +1,7 @@
 #include "serial/interrupt_notifier.h"
 #include "serial/standard_streams.h"
 #include "ui/form1.h"
+#include "ui/translation.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -38,6 +39,7 @@ int main(int argc, char* argv[]) {
     darq::reopenClosedStandardStreams();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("darq-flowtest"));
+    const auto translations = darq::installTranslations(QLocale());
     QApplication::setApplicationVersion(QStringLiteral(DARQ_VERSION));
 
     QCommandLineParser parser;

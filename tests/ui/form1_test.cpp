@@ -265,7 +265,7 @@ TEST_F(Form1Test, ReadOnAClosedPortSendsNothingAndTellsItOnce) {
     control<QPushButton>("Command1")->click();
 
     readOnce();
-    ASSERT_TRUE(waitForBox(QStringLiteral("未打开")));
+    ASSERT_TRUE(waitForBox(QStringLiteral("is not open")));
     EXPECT_EQ(flowShown(), "");
 
     // Automatic reading meets the same closed port every 2 s: still one box, and once the
@@ -373,7 +373,7 @@ TEST_F(Form1Test, TypedAddressSelectsOnlyAnExactEntry) {
         if (example.position >= 0) {
             EXPECT_EQ(flowShown(), "3");
         } else {
-            EXPECT_TRUE(waitForBox(QStringLiteral("没有选择仪表地址")));
+            EXPECT_TRUE(waitForBox(QStringLiteral("No instrument address is selected")));
             EXPECT_TRUE(requestsReceived(sim).empty());
         }
         delete form_;
@@ -658,7 +658,7 @@ TEST_F(Form1Test, TextOnTheLayoutsOwnBackgroundsStaysReadableOnADarkDesktop) {
     ASSERT_EQ(totalShown(), "12345.678");
     control<QPushButton>("Command1")->click();
     readOnce();
-    ASSERT_TRUE(waitForBox(QStringLiteral("未打开")));
+    ASSERT_TRUE(waitForBox(QStringLiteral("is not open")));
 
     // The lavender of the two displays and the window's grey; none of the dark desktop's colours.
     const QList<QColor> fixedBackgrounds = {QColor(192, 192, 255), QColor(224, 224, 224)};
@@ -769,7 +769,7 @@ TEST_F(Form1Test, ARequestThePortDoesNotTakeIsToldAsNotSent) {
     control<QPushButton>("Command2")->click();
     ASSERT_EQ(ended.count(), 1);
     EXPECT_FALSE(ended.at(0).at(0).toString().isEmpty());
-    ASSERT_TRUE(waitForBox(QStringLiteral("读取请求没有发出")));
+    ASSERT_TRUE(waitForBox(QStringLiteral("The read request was not sent")));
     EXPECT_TRUE(visibleBoxes().front()->text().contains(line.devicePath()));
     EXPECT_EQ(flowShown(), "");
     EXPECT_TRUE(port()->PortOpen());

@@ -6,6 +6,7 @@
 #include "ui/search_dialog.h"
 #include "ui/window_menu.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -78,6 +79,9 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
             Option1_Click(commPort - 1);
         }
     });
+    auto* findInstrument = new QAction(tr("Find instrument…"), this);
+    connect(findInstrument, &QAction::triggered, this, &Form1::startSearch);
+    windowMenu_->addAction(findInstrument);
 
     connect(exchange_, &ExchangeDriver::finished, this, &Form1::showReadOutcome);
     connect(MSComm1, &CommControl::portOpenChanged, this, &Form1::onPortOpenChanged);

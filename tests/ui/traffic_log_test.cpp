@@ -1,8 +1,16 @@
-// The traffic log: its bound and counters, and its CSV.
+// The traffic log: its bound and counters, its CSV, and saving it from its window.
 
 #include "ui/traffic_log.h"
+#include "ui/traffic_log_window.h"
 
+#include <QAbstractButton>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -143,6 +151,78 @@ TEST(TrafficLogCsv, WritesDarqReadsColumnsThenTheExchange) {
         allLines += example.line;
     }
     EXPECT_EQ(trafficLogCsv(all).toStdString(), allLines.toStdString());
+}
+
+class TrafficLogWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(directory_.isValid());
+        model_.addEntry(decodedEntry(true));
+        model_.addEntry(entryWith(Outcome::NoData));
+        window_.show();
+    }
+
+    // Presses 保存… and chooses `path` in its file dialog, as the operator would.
+    void saveThroughDialog(const QString& path) {
+        window_.findChild<QPushButton*>(QStringLiteral("saveTrafficLog"))->click();
+        auto* dialog = window_.findChild<QFileDialog*>();
+        ASSERT_NE(dialog, nullptr);
+        ASSERT_TRUE(dialog->isVisible());
+        EXPECT_FALSE(dialog->isModal());
+        dialog->selectFile(path);
+        // QFileDialog's accept() is protected; through QDialog it is the button the operator
+        // presses.
+        static_cast<QDialog*>(dialog)->accept();
+    }
+
+    QByteArray contentsOf(const QString& path) const {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    QList<QMessageBox*> visibleBoxes() const {
+        QList<QMessageBox*> visible;
+        for (QMessageBox* box : window_.findChildren<QMessageBox*>()) {
+            if (box->isVisible()) {
+                visible << box;
+            }
+        }
+        return visible;
+    }
+
+    QString saveStatus() const {
+        return window_.findChild<QLabel*>(QStringLiteral("saveStatus"))->text();
+    }
+
+    QTemporaryDir directory_;
+    TrafficLogModel model_;
+    TrafficLogWindow window_{model_};
+};
+
+TEST_F(TrafficLogWindowTest, SavesThroughItsDialogAndTellsAFailedWrite) {
+    const QString path = directory_.filePath(QStringLiteral("log.csv"));
+    saveThroughDialog(path);
+    EXPECT_EQ(contentsOf(path), trafficLogCsv(model_.entries()));
+    EXPECT_TRUE(saveStatus().contains(path)) << saveStatus().toStdString();
+    EXPECT_TRUE(visibleBoxes().isEmpty());
+
+    // Saving over that file asks first, without holding up the event loop.
+    model_.addEntry(entryWith(Outcome::Ignored));
+    saveThroughDialog(path);
+    ASSERT_EQ(visibleBoxes().size(), 1);
+    QMessageBox* question = visibleBoxes().front();
+    EXPECT_FALSE(question->isModal());
+    question->button(QMessageBox::Yes)->click();
+    EXPECT_EQ(contentsOf(path), trafficLogCsv(model_.entries()));
+
+    const QString unwritable = directory_.filePath(QStringLiteral("missing/log.csv"));
+    saveThroughDialog(unwritable);
+    EXPECT_FALSE(QFile::exists(unwritable));
+    const QList<QMessageBox*> boxes = visibleBoxes();
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_FALSE(boxes.front()->isModal());
+    EXPECT_TRUE(boxes.front()->text().contains(unwritable)) << boxes.front()->text().toStdString();
+    EXPECT_TRUE(saveStatus().contains(unwritable));
 }
 
 } // namespace

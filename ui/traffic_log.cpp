@@ -36,6 +36,11 @@ const char* outcomeWord(Outcome outcome) {
     return "";
 }
 
+bool cleanlyDecoded(const TrafficLogEntry& entry) {
+    return entry.outcome == Outcome::Decoded && entry.checkValueOk != false &&
+           entry.headerOk != false;
+}
+
 QString trueFalse(bool value) {
     return value ? QStringLiteral("true") : QStringLiteral("false");
 }
@@ -82,6 +87,7 @@ QString csvLine(const TrafficLogEntry& entry) {
 
 TrafficLogModel::TrafficLogModel(QObject* parent)
     : QAbstractTableModel(parent), bytesFont_(QFontDatabase::systemFont(QFontDatabase::FixedFont)) {
+    emphasisFont_.setBold(true);
 }
 
 void TrafficLogModel::addEntry(TrafficLogEntry entry) {
@@ -151,8 +157,12 @@ QVariant TrafficLogModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
         return cellText(entry, column);
     case Qt::ToolTipRole:
+        if (column == OutcomeColumn) {
+            return outcomeToolTip(entry);
+        }
         // The long cells are cut off at the column's edge.
-        if (column == SentColumn || column == ReceivedColumn || column == ExplanationColumn) {
+        if (column == DeviceColumn || column == SentColumn || column == ReceivedColumn ||
+            column == ExplanationColumn) {
             const QString text = cellText(entry, column);
             return text.isEmpty() ? QVariant() : QVariant(text);
         }
@@ -160,6 +170,11 @@ QVariant TrafficLogModel::data(const QModelIndex& index, int role) const {
     case Qt::FontRole:
         if (column == SentColumn || column == ReceivedColumn) {
             return bytesFont_;
+        }
+        // What went wrong stands out in the desktop's own colours.
+        if ((column == OutcomeColumn && !cleanlyDecoded(entry)) ||
+            (column == CheckValueColumn && entry.checkValueOk == false)) {
+            return emphasisFont_;
         }
         return {};
     case Qt::TextAlignmentRole:
@@ -170,6 +185,19 @@ QVariant TrafficLogModel::data(const QModelIndex& index, int role) const {
     default:
         return {};
     }
+}
+
+// The values read, and why the row is not a clean reading, where the pointer rests: the
+// explanation's own column is often scrolled out of view.
+QVariant TrafficLogModel::outcomeToolTip(const TrafficLogEntry& entry) const {
+    QStringList lines;
+    if (entry.outcome == Outcome::Decoded) {
+        lines << tr("flow %1, total %2").arg(entry.flowText, entry.totalText);
+    }
+    if (!entry.explanation.isEmpty()) {
+        lines << entry.explanation;
+    }
+    return lines.isEmpty() ? QVariant() : QVariant(lines.join(QLatin1Char('\n')));
 }
 
 QString TrafficLogModel::cellText(const TrafficLogEntry& entry, int column) const {
@@ -187,7 +215,7 @@ QString TrafficLogModel::cellText(const TrafficLogEntry& entry, int column) cons
     case OutcomeColumn:
         switch (entry.outcome) {
         case Outcome::Decoded:
-            return tr("decoded: flow %1, total %2").arg(entry.flowText, entry.totalText);
+            return tr("decoded");
         case Outcome::NoData:
             return tr("no data");
         case Outcome::Ignored:

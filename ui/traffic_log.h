@@ -87,11 +87,13 @@ signals:
 
 private:
     QString cellText(const TrafficLogEntry& entry, int column) const;
+    QVariant outcomeToolTip(const TrafficLogEntry& entry) const;
     void count(const TrafficLogEntry& entry);
 
     std::deque<TrafficLogEntry> entries_;
     TrafficLogCounters counters_;
     QFont bytesFont_; // fixed pitch, so that the bytes of successive rows line up
+    QFont emphasisFont_;
 };
 
 // The entries as a CSV file in UTF-8, header first, lines ending in CRLF and fields quoted where

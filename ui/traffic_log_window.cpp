@@ -49,6 +49,7 @@ TrafficLogWindow::TrafficLogWindow(TrafficLogModel& model, QWidget* parent)
     // that never fit themselves to their contents, keep a new row cheap in a full log.
     table_->verticalHeader()->hide();
     table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().lineSpacing() + 6);
     table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     table_->horizontalHeader()->setStretchLastSection(true);
     setInitialColumnWidths();
@@ -61,7 +62,7 @@ TrafficLogWindow::TrafficLogWindow(TrafficLogModel& model, QWidget* parent)
     layout->addWidget(counters_);
     layout->addWidget(table_, 1);
     layout->addLayout(buttons);
-    resize(1100, 440);
+    resize(1280, 480);
 
     connect(clearButton_, &QPushButton::clicked, &model_, &TrafficLogModel::clear);
     connect(saveButton_, &QPushButton::clicked, this, &TrafficLogWindow::save);
@@ -116,18 +117,18 @@ void TrafficLogWindow::showCounters() {
 
 void TrafficLogWindow::setInitialColumnWidths() {
     // Wide enough for the usual contents: the time, "/dev/ttyUSB0 at 9600 Bd", a request and a
-    // 17-byte reply in hex, a decoded outcome. Longer cells are cut off and shown in full as a
-    // tooltip; the operator can widen any column.
+    // 17-byte reply in hex. Longer cells are cut off and shown in full as a tooltip; the operator
+    // can widen any column.
     struct Width {
         int column;
         int characters;
         bool bytes;
     };
     static constexpr Width kWidths[] = {
-        {TrafficLogModel::TimeColumn, 12, false},      {TrafficLogModel::DeviceColumn, 24, false},
-        {TrafficLogModel::AddressColumn, 4, false},    {TrafficLogModel::SentColumn, 23, true},
-        {TrafficLogModel::ReceivedColumn, 50, true},   {TrafficLogModel::OutcomeColumn, 32, false},
-        {TrafficLogModel::CheckValueColumn, 6, false}, {TrafficLogModel::EchoColumn, 4, false},
+        {TrafficLogModel::TimeColumn, 12, false},      {TrafficLogModel::DeviceColumn, 20, false},
+        {TrafficLogModel::AddressColumn, 3, false},    {TrafficLogModel::SentColumn, 23, true},
+        {TrafficLogModel::ReceivedColumn, 50, true},   {TrafficLogModel::OutcomeColumn, 12, false},
+        {TrafficLogModel::CheckValueColumn, 5, false}, {TrafficLogModel::EchoColumn, 3, false},
         {TrafficLogModel::ElapsedColumn, 5, false},
     };
     const QFontMetrics text = table_->fontMetrics();

@@ -9,19 +9,109 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScrollBar>
 #include <QShowEvent>
+#include <QStaticText>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
 
 #include <algorithm>
 
 namespace darq {
+
+namespace {
+
+// Draws each cell's text from a cache of laid-out texts. Every new row moves all rows in view, so
+// the whole table is painted again; the standard delegate lays out every cell's text anew each
+// time, which made that paint the largest cost of a read with the log open. Most cells repeat
+// (the device, the request, the outcome words) and each row is painted again while it stays in
+// view, so laying out each text once halves that paint.
+class CachedTextDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem cell = option;
+        initStyleOption(&cell, index);
+        const QString text = cell.text;
+        cell.text.clear();
+        const QWidget* view = cell.widget;
+        QStyle* style = view->style();
+        // Background, selection and focus as the desktop style draws them.
+        style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, view);
+        if (text.isEmpty()) {
+            return;
+        }
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+        const QRect area = style->subElementRect(QStyle::SE_ItemViewItemText, &cell, view)
+                               .adjusted(margin, 0, -margin, 0);
+        const QStaticText& laidOut = layOut(text, cell.font, area.width());
+        const Qt::Alignment alignment =
+            QStyle::visualAlignment(cell.direction, cell.displayAlignment);
+        const QSizeF size = laidOut.size();
+        const qreal x = alignment & Qt::AlignRight ? area.right() + 1 - size.width() : area.left();
+        const qreal y = area.top() + (area.height() - size.height()) / 2;
+        QPalette::ColorGroup group =
+            cell.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
+        if (group == QPalette::Normal && !(cell.state & QStyle::State_Active)) {
+            group = QPalette::Inactive;
+        }
+        painter->save();
+        painter->setFont(cell.font);
+        painter->setPen(cell.palette.color(group, cell.state & QStyle::State_Selected
+                                                      ? QPalette::HighlightedText
+                                                      : QPalette::Text));
+        painter->drawStaticText(QPointF(x, y), laidOut);
+        painter->restore();
+    }
+
+private:
+    struct Key {
+        QString text;
+        QFont font;
+        int width;
+
+        bool operator==(const Key& other) const {
+            return width == other.width && text == other.text && font == other.font;
+        }
+    };
+    friend size_t qHash(const Key& key, size_t seed) {
+        return qHashMulti(seed, key.text, key.font, key.width);
+    }
+
+    // Enough for every cell in view many times over; the rows that scrolled away go when it is
+    // full.
+    static constexpr int kMaxCachedTexts = 4096;
+
+    const QStaticText& layOut(const QString& text, const QFont& font, int width) const {
+        Key key{text, font, width};
+        auto found = cache_.constFind(key);
+        if (found != cache_.constEnd()) {
+            return *found;
+        }
+        if (cache_.size() >= kMaxCachedTexts) {
+            cache_.clear();
+        }
+        QStaticText laidOut(QFontMetrics(font).elidedText(text, Qt::ElideRight, width));
+        laidOut.setTextFormat(Qt::PlainText);
+        laidOut.setPerformanceHint(QStaticText::AggressiveCaching);
+        laidOut.prepare(QTransform(), font);
+        return *cache_.insert(std::move(key), std::move(laidOut));
+    }
+
+    mutable QHash<Key, QStaticText> cache_;
+};
+
+} // namespace
 
 TrafficLogWindow::TrafficLogWindow(TrafficLogModel& model, QWidget* parent)
     : QWidget(parent, Qt::Window), model_(model), counters_(new QLabel(this)),
@@ -39,6 +129,7 @@ TrafficLogWindow::TrafficLogWindow(TrafficLogModel& model, QWidget* parent)
     saveStatus_->setWordWrap(true);
 
     table_->setModel(&model_);
+    table_->setItemDelegate(new CachedTextDelegate(table_));
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setAlternatingRowColors(true);

@@ -241,8 +241,8 @@ void TrafficLogWindow::save() {
         saveDialog_->setFileMode(QFileDialog::AnyFile);
         saveDialog_->setNameFilter(tr("CSV files (*.csv)"));
         saveDialog_->setDefaultSuffix(QStringLiteral("csv"));
-        // Qt's own question before replacing a file runs an event loop of its own, which would
-        // hold up the main window's reads: the question is asked here instead.
+        // Qt's own question before replacing a file waits for the answer in an event loop of its
+        // own, which this window never runs: the question is asked here instead, without waiting.
         saveDialog_->setOption(QFileDialog::DontConfirmOverwrite);
         saveDialog_->setWindowModality(Qt::NonModal);
         connect(saveDialog_, &QFileDialog::fileSelected, this, &TrafficLogWindow::confirmReplacing);

@@ -1,0 +1,306 @@
+#include "ui/traffic_log_window.h"
+
+#include "ui/traffic_log.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QHBoxLayout>
+#include <QHash>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QScrollBar>
+#include <QShowEvent>
+#include <QStaticText>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace darq {
+
+namespace {
+
+// Draws each cell's text from a cache of laid-out texts. Every new row moves all rows in view, so
+// the whole table is painted again; the standard delegate lays out every cell's text anew each
+// time, which made that paint the largest cost of a read with the log open. Most cells repeat
+// (the device, the request, the outcome words) and each row is painted again while it stays in
+// view, so laying out each text once halves that paint.
+class CachedTextDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem cell = option;
+        initStyleOption(&cell, index);
+        const QString text = cell.text;
+        cell.text.clear();
+        const QWidget* view = cell.widget;
+        QStyle* style = view->style();
+        // Background, selection and focus as the desktop style draws them.
+        style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, view);
+        if (text.isEmpty()) {
+            return;
+        }
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+        const QRect area = style->subElementRect(QStyle::SE_ItemViewItemText, &cell, view)
+                               .adjusted(margin, 0, -margin, 0);
+        const QStaticText& laidOut = layOut(text, cell.font, area.width());
+        const Qt::Alignment alignment =
+            QStyle::visualAlignment(cell.direction, cell.displayAlignment);
+        const QSizeF size = laidOut.size();
+        const qreal x = alignment & Qt::AlignRight ? area.right() + 1 - size.width() : area.left();
+        const qreal y = area.top() + (area.height() - size.height()) / 2;
+        QPalette::ColorGroup group =
+            cell.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
+        if (group == QPalette::Normal && !(cell.state & QStyle::State_Active)) {
+            group = QPalette::Inactive;
+        }
+        painter->save();
+        painter->setFont(cell.font);
+        painter->setPen(cell.palette.color(group, cell.state & QStyle::State_Selected
+                                                      ? QPalette::HighlightedText
+                                                      : QPalette::Text));
+        painter->drawStaticText(QPointF(x, y), laidOut);
+        painter->restore();
+    }
+
+private:
+    struct Key {
+        QString text;
+        QFont font;
+        int width;
+
+        bool operator==(const Key& other) const {
+            return width == other.width && text == other.text && font == other.font;
+        }
+    };
+    friend size_t qHash(const Key& key, size_t seed) {
+        return qHashMulti(seed, key.text, key.font, key.width);
+    }
+
+    // Enough for every cell in view many times over; the rows that scrolled away go when it is
+    // full.
+    static constexpr int kMaxCachedTexts = 4096;
+
+    const QStaticText& layOut(const QString& text, const QFont& font, int width) const {
+        Key key{text, font, width};
+        auto found = cache_.constFind(key);
+        if (found != cache_.constEnd()) {
+            return *found;
+        }
+        if (cache_.size() >= kMaxCachedTexts) {
+            cache_.clear();
+        }
+        QStaticText laidOut(QFontMetrics(font).elidedText(text, Qt::ElideRight, width));
+        laidOut.setTextFormat(Qt::PlainText);
+        laidOut.setPerformanceHint(QStaticText::AggressiveCaching);
+        laidOut.prepare(QTransform(), font);
+        return *cache_.insert(std::move(key), std::move(laidOut));
+    }
+
+    mutable QHash<Key, QStaticText> cache_;
+};
+
+} // namespace
+
+TrafficLogWindow::TrafficLogWindow(TrafficLogModel& model, QWidget* parent)
+    : QWidget(parent, Qt::Window), model_(model), counters_(new QLabel(this)),
+      table_(new QTableView(this)), clearButton_(new QPushButton(tr("Clear"), this)),
+      saveButton_(new QPushButton(tr("Save…"), this)), saveStatus_(new QLabel(this)) {
+    setObjectName(QStringLiteral("trafficLogWindow"));
+    setWindowTitle(tr("Traffic log"));
+    counters_->setObjectName(QStringLiteral("trafficCounters"));
+    counters_->setTextFormat(Qt::PlainText);
+    table_->setObjectName(QStringLiteral("trafficTable"));
+    clearButton_->setObjectName(QStringLiteral("clearTrafficLog"));
+    saveButton_->setObjectName(QStringLiteral("saveTrafficLog"));
+    saveStatus_->setObjectName(QStringLiteral("saveStatus"));
+    saveStatus_->setTextFormat(Qt::PlainText);
+    saveStatus_->setWordWrap(true);
+
+    table_->setModel(&model_);
+    table_->setItemDelegate(new CachedTextDelegate(table_));
+    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setAlternatingRowColors(true);
+    table_->setWordWrap(false);
+    table_->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    table_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    // Row numbers would shift as the oldest rows go; and rows of one fixed height, with columns
+    // that never fit themselves to their contents, keep a new row cheap in a full log.
+    table_->verticalHeader()->hide();
+    table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().lineSpacing() + 6);
+    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    table_->horizontalHeader()->setStretchLastSection(true);
+    setInitialColumnWidths();
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(saveStatus_, 1);
+    buttons->addWidget(clearButton_);
+    buttons->addWidget(saveButton_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(counters_);
+    layout->addWidget(table_, 1);
+    layout->addLayout(buttons);
+    resize(1280, 480);
+
+    connect(clearButton_, &QPushButton::clicked, &model_, &TrafficLogModel::clear);
+    connect(saveButton_, &QPushButton::clicked, this, &TrafficLogWindow::save);
+    connect(&model_, &TrafficLogModel::countersChanged, this, &TrafficLogWindow::showCounters);
+
+    QScrollBar* rows = table_->verticalScrollBar();
+    const auto noteFollowing = [this, rows] {
+        followingNewest_ = rows->value() >= rows->maximum();
+    };
+    connect(&model_, &QAbstractItemModel::rowsAboutToBeRemoved, this, noteFollowing);
+    connect(&model_, &QAbstractItemModel::rowsAboutToBeInserted, this, noteFollowing);
+    connect(&model_, &QAbstractItemModel::rowsRemoved, this,
+            [this, rows](const QModelIndex&, int first, int last) {
+                // The rows above the ones being read went: scroll up by as many, so that the
+                // rows being read stay where they are.
+                if (!followingNewest_) {
+                    rows->setValue(rows->value() - (last - first + 1));
+                }
+            });
+    connect(&model_, &QAbstractItemModel::rowsInserted, this, [this] {
+        if (followingNewest_ && isVisible()) {
+            table_->scrollToBottom();
+        }
+    });
+
+    showCounters();
+}
+
+void TrafficLogWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Opened again, the log shows its newest rows; restored from an icon, it stays where it was.
+    if (!event->spontaneous()) {
+        table_->scrollToBottom();
+    }
+}
+
+void TrafficLogWindow::showCounters() {
+    const TrafficLogCounters counters = model_.counters();
+    const QString decodedShare =
+        counters.reads > 0
+            ? QString::number(100.0 * double(counters.decoded) / double(counters.reads), 'f', 1) +
+                  QStringLiteral(" %")
+            : QStringLiteral("–");
+    counters_->setText(
+        tr("Reads %1 · decoded %2 (%3) · no data %4 · ignored %5 · "
+           "wrong check value %6 · interrupted %7 · not sent %8")
+            .arg(QString::number(counters.reads), QString::number(counters.decoded), decodedShare,
+                 QString::number(counters.noData), QString::number(counters.ignored),
+                 QString::number(counters.wrongCheckValue), QString::number(counters.interrupted),
+                 QString::number(counters.refused)));
+}
+
+void TrafficLogWindow::setInitialColumnWidths() {
+    // Wide enough for the usual contents: the time, "/dev/ttyUSB0 at 9600 Bd", a request and a
+    // 17-byte reply in hex. Longer cells are cut off and shown in full as a tooltip; the operator
+    // can widen any column.
+    struct Width {
+        int column;
+        int characters;
+        bool bytes;
+    };
+    static constexpr Width kWidths[] = {
+        {TrafficLogModel::TimeColumn, 12, false},      {TrafficLogModel::DeviceColumn, 20, false},
+        {TrafficLogModel::AddressColumn, 3, false},    {TrafficLogModel::SentColumn, 23, true},
+        {TrafficLogModel::ReceivedColumn, 50, true},   {TrafficLogModel::OutcomeColumn, 12, false},
+        {TrafficLogModel::CheckValueColumn, 5, false}, {TrafficLogModel::EchoColumn, 3, false},
+        {TrafficLogModel::ElapsedColumn, 5, false},
+    };
+    const QFontMetrics text = table_->fontMetrics();
+    const QFontMetrics bytes(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    const int padding = 2 * text.averageCharWidth();
+    QHeaderView* header = table_->horizontalHeader();
+    for (const Width& width : kWidths) {
+        const QFontMetrics& metrics = width.bytes ? bytes : text;
+        const int contents = metrics.horizontalAdvance(QString(width.characters, QLatin1Char('0')));
+        header->resizeSection(width.column,
+                              std::max(contents + padding, header->sectionSizeHint(width.column)));
+    }
+}
+
+void TrafficLogWindow::save() {
+    if (!saveDialog_) {
+        saveDialog_ = new QFileDialog(this, tr("Save traffic log"));
+        saveDialog_->setAcceptMode(QFileDialog::AcceptSave);
+        saveDialog_->setFileMode(QFileDialog::AnyFile);
+        saveDialog_->setNameFilter(tr("CSV files (*.csv)"));
+        saveDialog_->setDefaultSuffix(QStringLiteral("csv"));
+        // Qt's own question before replacing a file waits for the answer in an event loop of its
+        // own, which this window never runs: the question is asked here instead, without waiting.
+        saveDialog_->setOption(QFileDialog::DontConfirmOverwrite);
+        saveDialog_->setWindowModality(Qt::NonModal);
+        connect(saveDialog_, &QFileDialog::fileSelected, this, &TrafficLogWindow::confirmReplacing);
+    }
+    if (!saveDialog_->isVisible()) {
+        saveDialog_->selectFile(
+            QStringLiteral("traffic-log-%1.csv")
+                .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
+    }
+    saveDialog_->show();
+    saveDialog_->raise();
+    saveDialog_->activateWindow();
+}
+
+void TrafficLogWindow::confirmReplacing(const QString& path) {
+    if (!QFileInfo::exists(path)) {
+        writeCsv(path);
+        return;
+    }
+    auto* question =
+        new QMessageBox(QMessageBox::Question, windowTitle(),
+                        tr("%1 already exists. Replace it?").arg(QDir::toNativeSeparators(path)),
+                        QMessageBox::Yes | QMessageBox::No, this);
+    question->setDefaultButton(QMessageBox::No);
+    question->setWindowModality(Qt::NonModal);
+    question->setAttribute(Qt::WA_DeleteOnClose);
+    connect(question, &QMessageBox::buttonClicked, this,
+            [this, question, path](QAbstractButton* button) {
+                if (question->standardButton(button) == QMessageBox::Yes) {
+                    writeCsv(path);
+                }
+            });
+    question->show();
+}
+
+void TrafficLogWindow::writeCsv(const QString& path) {
+    const QByteArray csv = trafficLogCsv(model_.entries());
+    // Written under a temporary name and renamed at the end: a failed save leaves any earlier
+    // file of that name as it was.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(csv) != csv.size() || !file.commit()) {
+        tellSaveFailure(tr("The traffic log was not saved to %1: %2")
+                            .arg(QDir::toNativeSeparators(path), file.errorString()));
+        return;
+    }
+    saveStatus_->setText(tr("%n row(s) saved to %1", nullptr, int(model_.entries().size()))
+                             .arg(QDir::toNativeSeparators(path)));
+}
+
+void TrafficLogWindow::tellSaveFailure(const QString& text) {
+    saveStatus_->setText(text);
+    if (!saveFailure_) {
+        saveFailure_ =
+            new QMessageBox(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
+        saveFailure_->setWindowModality(Qt::NonModal);
+    }
+    saveFailure_->setText(text);
+    saveFailure_->show();
+}
+
+} // namespace darq

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+class QFileDialog;
+class QLabel;
+class QMessageBox;
+class QPushButton;
+class QTableView;
+
+namespace darq {
+
+class TrafficLogModel;
+
+// The traffic log beside the main window: the session's counters, every exchange as a row, and
+// the rows saved as CSV on request. Never modal, and closing it only hides it: the log it shows
+// belongs to its owner and goes on being kept.
+class TrafficLogWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TrafficLogWindow(TrafficLogModel& model, QWidget* parent = nullptr);
+
+    // Asks where to save the rows; they are written once the operator has chosen a file.
+    void save();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void showCounters();
+    void setInitialColumnWidths();
+    void confirmReplacing(const QString& path);
+    void writeCsv(const QString& path);
+    void tellSaveFailure(const QString& text);
+
+    TrafficLogModel& model_;
+    QLabel* counters_;
+    QTableView* table_;
+    QPushButton* clearButton_;
+    QPushButton* saveButton_;
+    QLabel* saveStatus_;
+    QPointer<QFileDialog> saveDialog_;
+    QPointer<QMessageBox> saveFailure_;
+    // Whether the newest row was in view when rows began to change; otherwise the operator
+    // scrolled up to read, and the rows in view stay put.
+    bool followingNewest_ = true;
+};
+
+} // namespace darq

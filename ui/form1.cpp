@@ -4,6 +4,8 @@
 #include "serial/line_settings.h"
 #include "ui/com_port_tooltip.h"
 #include "ui/search_dialog.h"
+#include "ui/traffic_log.h"
+#include "ui/traffic_log_window.h"
 #include "ui/window_menu.h"
 
 #include <QAction>
@@ -82,7 +84,15 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
     auto* findInstrument = new QAction(tr("Find instrument…"), this);
     connect(findInstrument, &QAction::triggered, this, &Form1::startSearch);
     windowMenu_->addAction(findInstrument);
+    trafficLog_ = new TrafficLogModel(this);
+    auto* trafficLog = new QAction(tr("Traffic log"), this);
+    trafficLog->setShortcut(Qt::Key_F12);
+    connect(trafficLog, &QAction::triggered, this, &Form1::showTrafficLog);
+    windowMenu_->addAction(trafficLog);
+    // The shortcut works with the menu closed too.
+    addAction(trafficLog);
 
+    connect(exchange_, &ExchangeDriver::finished, this, &Form1::logExchange);
     connect(exchange_, &ExchangeDriver::finished, this, &Form1::showReadOutcome);
     connect(MSComm1, &CommControl::portOpenChanged, this, &Form1::onPortOpenChanged);
     connect(MSComm1, &CommControl::portLost, this, &Form1::reportPortLost);
@@ -199,11 +209,14 @@ void Form1::readCycle(ReadTrigger trigger) {
         break;
     case ReadStart::PortClosed:
     case ReadStart::AddressOutOfRange:
+        logRefusal(start == ReadStart::PortClosed ? tr("port not open")
+                                                  : tr("no instrument address selected"));
         reportRefusedRead(start, trigger);
         emit readCycleEnded(refusalLine(start));
         break;
     case ReadStart::SendFailed: {
         const PortError error = MSComm1->lastError();
+        logRefusal(error.message());
         showPortWarning(tr("The read request was not sent.\n%1").arg(error.message()));
         emit readCycleEnded(error.message());
         break;
@@ -239,6 +252,7 @@ void Form1::showReadOutcome(const ExchangeReport& report) {
     switch (outcome.kind) {
     case ReadOutcome::Kind::NoData:
         Label4->setText(QStringLiteral("无数据\u201C"));
+        noteReadingTime(report);
         emit readCycleEnded(QStringLiteral("%1: nothing came back").arg(report.device));
         return;
     case ReadOutcome::Kind::Decoded:
@@ -247,6 +261,7 @@ void Form1::showReadOutcome(const ExchangeReport& report) {
         // A total too long for the box shows its leading digits, as a freshly filled text box
         // does, rather than the end where the cursor lands.
         Text1->setCursorPosition(0);
+        noteReadingTime(report);
         emit readCycleEnded(QString());
         return;
     case ReadOutcome::Kind::Ignored:
@@ -348,6 +363,7 @@ void Form1::beginSearch() {
         return;
     }
     search_ = new InstrumentSearch(*MSComm1, SearchPlan(), this);
+    connect(search_, &InstrumentSearch::attemptFinished, this, &Form1::logExchange);
     connect(search_, &InstrumentSearch::progress, searchDialog_, &SearchDialog::showProgress);
     connect(search_, &InstrumentSearch::finished, this, &Form1::onSearchFinished);
     searchDialog_->showStarted(search_->plannedAttempts());
@@ -387,6 +403,56 @@ void Form1::onSearchFinished(const SearchHearing& hearing) {
     Combo2_Change();
     Combo1->setCurrentIndex(instrument.address);
     readCycle(ReadTrigger::Button);
+}
+
+} // namespace darq
+
+namespace darq {
+
+void Form1::showTrafficLog() {
+    if (!trafficLogWindow_) {
+        trafficLogWindow_ = new TrafficLogWindow(*trafficLog_, this);
+    }
+    trafficLogWindow_->show();
+    trafficLogWindow_->raise();
+    trafficLogWindow_->activateWindow();
+}
+
+void Form1::logExchange(const ExchangeReport& report) {
+    trafficLog_->addEntry(trafficLogEntry(report));
+}
+
+void Form1::logRefusal(const QString& why) {
+    TrafficLogEntry entry;
+    entry.time = QDateTime::currentDateTime();
+    entry.device = MSComm1->deviceName();
+    entry.baudRate = MSComm1->baudRate();
+    if (Combo1->currentIndex() >= 0) {
+        entry.address = Combo1->currentIndex();
+    }
+    entry.outcome = TrafficLogEntry::Outcome::NotSent;
+    entry.explanation = why;
+    trafficLog_->addEntry(std::move(entry));
+}
+
+// The displays keep a value until the next reading; their tooltips say when it came and, when
+// its check value was wrong, that it may be corrupted.
+void Form1::noteReadingTime(const ExchangeReport& report) {
+    const QString time = QDateTime::currentDateTime()
+                             .addMSecs(-report.elapsedMs)
+                             .toString(QStringLiteral("HH:mm:ss.zzz"));
+    const ReadOutcome& outcome = report.outcome;
+    if (outcome.kind != ReadOutcome::Kind::Decoded) {
+        Label4->setToolTip(tr("No reply at %1").arg(time));
+        return;
+    }
+    QString tip = tr("Reading of %1").arg(time);
+    if (!outcome.checkValueOk) {
+        tip += QLatin1Char('\n') + tr("The check value of this reply was wrong: the value may be "
+                                      "corrupted.");
+    }
+    Label4->setToolTip(tip);
+    Text1->setToolTip(tip);
 }
 
 } // namespace darq

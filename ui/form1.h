@@ -16,6 +16,8 @@ class QMessageBox;
 namespace darq {
 
 class SearchDialog;
+class TrafficLogModel;
+class TrafficLogWindow;
 class WindowMenu;
 
 // The tool's one window. Its start-up sequence runs before it is first shown: the rate and
@@ -40,6 +42,8 @@ public:
     // window; automatic reading pauses meanwhile. Once found, the rate and address lists select
     // it and one reading is taken.
     void startSearch();
+    // The log of every exchange beside the window; it is kept whether it is shown or not.
+    void showTrafficLog();
 
 private:
     enum class ReadTrigger { Button, Timer };
@@ -64,6 +68,9 @@ private:
     void reportOpenFailure(const PortError& error);
     void reportPortLost(const PortError& error);
     void showPortWarning(const QString& text);
+    void logExchange(const ExchangeReport& report);
+    void logRefusal(const QString& why);
+    void noteReadingTime(const ExchangeReport& report);
 
     void beginSearch();
     void cancelSearch();
@@ -81,6 +88,8 @@ private:
     // automatic reading does not tell it again.
     std::optional<ReadStart> toldRefusal_;
 
+    TrafficLogModel* trafficLog_ = nullptr;
+    QPointer<TrafficLogWindow> trafficLogWindow_;
     InstrumentSearch* search_ = nullptr; // while a search runs
     QPointer<SearchDialog> searchDialog_;
     bool searchAwaitsRead_ = false;       // asked for while a read waited for its reply

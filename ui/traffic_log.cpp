@@ -1,5 +1,8 @@
 #include "ui/traffic_log.h"
 
+#include "protocol/reply_explanation.h"
+#include "serial/reply_words.h"
+
 #include <QFontDatabase>
 
 #include <algorithm>
@@ -276,6 +279,45 @@ QVariant TrafficLogModel::headerData(int section, Qt::Orientation orientation, i
     default:
         return {};
     }
+}
+
+TrafficLogEntry trafficLogEntry(const ExchangeReport& report) {
+    using Outcome = TrafficLogEntry::Outcome;
+    TrafficLogEntry entry;
+    entry.time = QDateTime::currentDateTime().addMSecs(-report.elapsedMs);
+    entry.device = report.device;
+    entry.baudRate = report.baudRate;
+    entry.address = report.address;
+    entry.sent = report.request;
+    entry.elapsedMs = report.elapsedMs;
+    if (report.status != ExchangeReport::Status::Completed) {
+        entry.outcome = Outcome::Interrupted;
+        entry.explanation = TrafficLogModel::tr("the port closed while the reply was awaited");
+        return entry;
+    }
+    const ReadOutcome& outcome = report.outcome;
+    entry.received = outcome.received;
+    entry.echoRemoved = outcome.echoRemoved;
+    switch (outcome.kind) {
+    case ReadOutcome::Kind::Decoded:
+        entry.outcome = Outcome::Decoded;
+        entry.flowText = QString::fromStdString(outcome.flowText);
+        entry.totalText = QString::fromStdString(outcome.totalText);
+        entry.checkValueOk = outcome.checkValueOk;
+        break;
+    case ReadOutcome::Kind::NoData:
+        entry.outcome = Outcome::NoData;
+        break;
+    case ReadOutcome::Kind::Ignored:
+        entry.outcome = Outcome::Ignored;
+        break;
+    }
+    const ReplyExplanation explanation =
+        explainReply(report.request, outcome, report.endedWhileArriving);
+    entry.exceptionCode = explanation.exceptionCode;
+    entry.headerOk = explanation.headerOk;
+    entry.explanation = explanationText(explanation, WordsFor::Window);
+    return entry;
 }
 
 QByteArray trafficLogCsv(const std::deque<TrafficLogEntry>& entries) {

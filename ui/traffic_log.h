@@ -1,6 +1,7 @@
 #pragma once
 
 #include "protocol/bytes.h"
+#include "serial/exchange_driver.h"
 
 #include <QAbstractTableModel>
 #include <QByteArray>
@@ -101,5 +102,8 @@ private:
 // followed by exception,header_ok,explanation,sent,received. The time is in UTC as darq-read
 // writes it, so that logs of both programs sort together; numbers never depend on the locale.
 QByteArray trafficLogCsv(const std::deque<TrafficLogEntry>& entries);
+
+// The row for an exchange that ran, with its explanation in the operator's language.
+TrafficLogEntry trafficLogEntry(const ExchangeReport& report);
 
 } // namespace darq

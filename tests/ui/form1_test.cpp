@@ -3,12 +3,15 @@
 #include "serial/port_assignment.h"
 #include "sim_process.h"
 #include "ui/form1.h"
+#include "ui/traffic_log.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDialog>
+#include <QFile>
+#include <QFileDialog>
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QHash>
@@ -21,9 +24,11 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSerialPort>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -714,6 +719,77 @@ TEST_F(Form1Test, SearchFindsTheInstrumentBehindAnEchoAndSelectsItsRateAndAddres
     element<QRadioButton>("Option1", 1)->click();
     ASSERT_TRUE(waitFor([&] { return dialog->findChild<QLabel*>()->text().contains("stopped"); }));
     EXPECT_EQ(port()->Settings(), "4800,n,8,2");
+}
+
+// The bytes darq-sim put on the line for each answered request, in order.
+std::vector<QByteArray> repliesSent(const SimProcess& sim) {
+    std::vector<QByteArray> replies;
+    std::istringstream log(sim.log());
+    for (std::string line; std::getline(log, line);) {
+        const std::size_t tx = line.find(" TX ");
+        if (tx != std::string::npos) {
+            const std::string bytes = line.substr(tx + 4, line.find(" |") - tx - 4);
+            replies.push_back(bytes == "(none)" ? QByteArray() : QByteArray::fromStdString(bytes));
+        }
+    }
+    return replies;
+}
+
+TEST_F(Form1Test, TrafficLogShowsEveryExchangeAsItWasOnTheLineAndSavesIt) {
+    std::vector<std::string> instrument = fixedReading(98765, 3, 0, 4321, 1);
+    instrument.insert(instrument.end(), {"--seed", "11", "--bad-crc", "0.3", "--no-reply", "0.3",
+                                         "--short-reply", "0.2", "--echo", "0.3", "--no-pacing"});
+    SimProcess sim(instrument);
+    openWindow(sim.devicePath());
+    form_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.data()));
+    QTest::keyClick(form_.data(), Qt::Key_F12);
+    auto* logWindow = form_->findChild<QWidget*>("trafficLogWindow");
+    ASSERT_NE(logWindow, nullptr);
+    EXPECT_TRUE(logWindow->isVisible());
+
+    constexpr int kReads = 12;
+    for (int read = 0; read < kReads; ++read) {
+        readOnce();
+    }
+    control<QPushButton>("Command1")->click();
+    readOnce();
+
+    const QAbstractItemModel* rows = logWindow->findChild<QTableView*>("trafficTable")->model();
+    ASSERT_EQ(rows->rowCount(), kReads + 1);
+    const std::vector<QByteArray> replies = repliesSent(sim);
+    ASSERT_EQ(replies.size(), std::size_t(kReads)) << sim.log();
+    int wrongCheckValues = 0;
+    for (int row = 0; row < kReads; ++row) {
+        SCOPED_TRACE(row);
+        const auto cell = [&](int column) { return rows->index(row, column).data().toString(); };
+        EXPECT_EQ(cell(TrafficLogModel::SentColumn), "01 03 01 03 00 03 F4 37");
+        EXPECT_EQ(cell(TrafficLogModel::ReceivedColumn).toLatin1(), replies[std::size_t(row)]);
+        wrongCheckValues += cell(TrafficLogModel::CheckValueColumn) == "wrong" ? 1 : 0;
+    }
+    EXPECT_EQ(rows->index(kReads, TrafficLogModel::SentColumn).data().toString(), "nothing sent");
+    const QString counters = logWindow->findChild<QLabel*>("trafficCounters")->text();
+    EXPECT_TRUE(counters.startsWith(QStringLiteral("Reads %1").arg(kReads)))
+        << counters.toStdString();
+    EXPECT_TRUE(counters.contains(QStringLiteral("wrong check value %1").arg(wrongCheckValues)))
+        << counters.toStdString();
+    EXPECT_TRUE(
+        control<QLabel>("Label4")->toolTip().contains(QRegularExpression("\\d\\d:\\d\\d:")));
+
+    QTemporaryDir directory;
+    ASSERT_TRUE(directory.isValid());
+    const QString path = directory.filePath("log.csv");
+    logWindow->findChild<QPushButton*>("saveTrafficLog")->click();
+    auto* dialog = logWindow->findChild<QFileDialog*>();
+    ASSERT_NE(dialog, nullptr);
+    dialog->selectFile(path);
+    static_cast<QDialog*>(dialog)->accept();
+    QFile saved(path);
+    ASSERT_TRUE(waitFor([&] { return saved.exists(); }));
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = saved.readAll().trimmed().split('\n');
+    ASSERT_EQ(lines.size(), kReads + 2);
+    EXPECT_TRUE(lines[0].startsWith("time,address,outcome,flow,total,bytes,crc,latency_ms,baud"));
 }
 
 QString focusName() {

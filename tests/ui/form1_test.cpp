@@ -4,8 +4,10 @@
 #include "sim_process.h"
 #include "ui/form1.h"
 #include "ui/traffic_log.h"
+#include "ui/translation.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
@@ -790,6 +792,33 @@ TEST_F(Form1Test, TrafficLogShowsEveryExchangeAsItWasOnTheLineAndSavesIt) {
     const QList<QByteArray> lines = saved.readAll().trimmed().split('\n');
     ASSERT_EQ(lines.size(), kReads + 2);
     EXPECT_TRUE(lines[0].startsWith("time,address,outcome,flow,total,bytes,crc,latency_ms,baud"));
+}
+
+TEST_F(Form1Test, UnderAChineseLocaleTheAddedTextsAreChineseAndUnderAnyOtherEnglish) {
+    const struct {
+        const char* locale;
+        QString openFailure;
+        QString findAction;
+    } cases[] = {
+        {"zh_CN", "无法打开端口。\n/nonexistent/com1: 未找到 (没有这个设备)", "搜索仪表…"},
+        {"de_DE", "The port cannot be opened.\n/nonexistent/com1: not found (no such device)",
+         "Find instrument…"},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.locale);
+        const auto translations = installTranslations(QLocale(QString::fromLatin1(row.locale)));
+        openWindow("/nonexistent/com1");
+        ASSERT_TRUE(waitForBox(row.openFailure));
+        EXPECT_EQ(visibleBoxes().front()->windowTitle(), "通讯端口信息");
+        QStringList actions;
+        for (const QAction* action : form_->findChildren<QAction*>()) {
+            actions << action->text();
+        }
+        EXPECT_TRUE(actions.contains(row.findAction)) << actions.join(", ").toStdString();
+        // The captions the layout fixes are Chinese whatever the locale.
+        EXPECT_EQ(control<QPushButton>("Command2")->text(), "读取");
+        delete form_;
+    }
 }
 
 QString focusName() {

@@ -8,8 +8,13 @@ namespace darq {
 
 namespace {
 
-// Plain decimal digits only: a sign or a blank would hide a typing mistake.
-std::optional<int> plainNumber(std::string_view text) {
+NumberList refused(std::string why) {
+    return {{}, std::move(why)};
+}
+
+} // namespace
+
+std::optional<int> parsePlainNumber(std::string_view text) {
     if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) {
         return std::nullopt;
     }
@@ -20,12 +25,6 @@ std::optional<int> plainNumber(std::string_view text) {
     }
     return value;
 }
-
-NumberList refused(std::string why) {
-    return {{}, std::move(why)};
-}
-
-} // namespace
 
 NumberList parseNumberList(std::string_view text, int lowest, int highest) {
     NumberList list;
@@ -38,9 +37,9 @@ NumberList parseNumberList(std::string_view text, int lowest, int highest) {
             return refused("an empty item in \"" + std::string(text) + "\"");
         }
         const std::size_t dash = item.find('-');
-        const std::optional<int> first = plainNumber(item.substr(0, dash));
+        const std::optional<int> first = parsePlainNumber(item.substr(0, dash));
         const std::optional<int> last =
-            dash == std::string_view::npos ? first : plainNumber(item.substr(dash + 1));
+            dash == std::string_view::npos ? first : parsePlainNumber(item.substr(dash + 1));
         if (!first || !last) {
             return refused("\"" + std::string(item) + "\" is not a number N or a range N-M");
         }

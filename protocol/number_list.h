@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,5 +16,9 @@ struct NumberList {
 };
 
 NumberList parseNumberList(std::string_view text, int lowest, int highest);
+
+// A whole number in plain decimal digits, nothing else: a sign, a blank or a unit would hide a
+// typing mistake in a script. None when the text is not one or does not fit an int.
+std::optional<int> parsePlainNumber(std::string_view text);
 
 } // namespace darq

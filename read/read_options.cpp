@@ -24,19 +24,6 @@ const std::map<std::string, std::string> kShortOptions = {
     {"-h", "--help"},     {"-V", "--version"},
 };
 
-// Plain decimal digits only: a sign, blanks or a unit would hide a typing mistake in a script.
-std::optional<int> parseWholeNumber(const std::string& text) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
-        return std::nullopt;
-    }
-    int value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 std::string quoted(const std::string& text) {
     return "\"" + text + "\"";
 }
@@ -181,7 +168,7 @@ private:
             }
             options.baudRates = std::move(rates.values);
         } else if (name == "--count") {
-            const std::optional<int> count = parseWholeNumber(value);
+            const std::optional<int> count = parsePlainNumber(value);
             if (!count) {
                 fail("the count must be a whole number (0 reads until interrupted), not " +
                      quoted(value));
@@ -189,14 +176,14 @@ private:
             }
             options.count = *count;
         } else if (name == "--interval") {
-            const std::optional<int> interval = parseWholeNumber(value);
+            const std::optional<int> interval = parsePlainNumber(value);
             if (!interval) {
                 fail("the interval must be a whole number of milliseconds, not " + quoted(value));
                 return;
             }
             options.intervalMs = *interval;
         } else if (name == "--timeout") {
-            const std::optional<int> timeout = parseWholeNumber(value);
+            const std::optional<int> timeout = parsePlainNumber(value);
             if (!timeout || *timeout == 0) {
                 fail("the timeout must be a positive whole number of milliseconds, not " +
                      quoted(value));

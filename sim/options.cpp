@@ -96,21 +96,24 @@ ValueOption pathOption(std::optional<std::string> SimOptions::*field) {
             }};
 }
 
+ValueOption rateOption(std::function<void(SimOptions&, int)> store) {
+    return {"one of the serial rates, such as 1200, 2400, 4800 or 9600",
+            [=](SimOptions& options, Reading&, const std::string& text) {
+                const auto value = wholeNumber(text, 1, kInt32Max);
+                if (!value || !speedOf(static_cast<int>(*value))) {
+                    return false;
+                }
+                store(options, static_cast<int>(*value));
+                return true;
+            }};
+}
+
 const std::map<std::string, ValueOption>& valueOptions() {
     static const std::map<std::string, ValueOption> table = {
         {"--device", pathOption(&SimOptions::devicePath)},
         {"--link", pathOption(&SimOptions::linkPath)},
         {"--log", pathOption(&SimOptions::logPath)},
-        {"--baud",
-         {"one of the serial rates, such as 1200, 2400, 4800 or 9600",
-          [](SimOptions& options, Reading&, const std::string& text) {
-              const auto value = wholeNumber(text, 1, kInt32Max);
-              if (!value || !speedOf(static_cast<int>(*value))) {
-                  return false;
-              }
-              options.baudRate = static_cast<int>(*value);
-              return true;
-          }}},
+        {"--baud", rateOption([](SimOptions& options, int rate) { options.baudRate = rate; })},
         {"--address",
          {"a bus address from 0 to 255 or a list such as 1,5,9-14",
           [](SimOptions& options, Reading&, const std::string& text) {
@@ -121,16 +124,7 @@ const std::map<std::string, ValueOption>& valueOptions() {
               options.addresses = std::move(addresses.values);
               return true;
           }}},
-        {"--rate",
-         {"one of the serial rates, such as 1200, 2400, 4800 or 9600",
-          [](SimOptions& options, Reading&, const std::string& text) {
-              const auto value = wholeNumber(text, 1, kInt32Max);
-              if (!value || !speedOf(static_cast<int>(*value))) {
-                  return false;
-              }
-              options.answerRate = static_cast<int>(*value);
-              return true;
-          }}},
+        {"--rate", rateOption([](SimOptions& options, int rate) { options.answerRate = rate; })},
         {"--flow", wholeOption(kInt32Min, kInt32Max,
                                [](SimOptions&, Reading& reading, long long value) {
                                    reading.flow = static_cast<std::int32_t>(value);

@@ -267,7 +267,7 @@ void Form1::showReadOutcome(const ExchangeReport& report) {
     case ReadOutcome::Kind::Ignored:
         emit readCycleEnded(QStringLiteral("%1: %2 bytes came back, not a 17-byte reply")
                                 .arg(report.device)
-                                .arg(outcome.received.size()));
+                                .arg(outcome.reply().size()));
         return;
     }
 }
@@ -324,10 +324,6 @@ void Form1::showPortWarning(const QString& text) {
     portWarning_->setText(text);
     portWarning_->open();
 }
-
-} // namespace darq
-
-namespace darq {
 
 void Form1::startSearch() {
     if (!searchDialog_) {
@@ -404,10 +400,6 @@ void Form1::onSearchFinished(const SearchHearing& hearing) {
     Combo1->setCurrentIndex(instrument.address);
     readCycle(ReadTrigger::Button);
 }
-
-} // namespace darq
-
-namespace darq {
 
 void Form1::showTrafficLog() {
     if (!trafficLogWindow_) {

@@ -1,0 +1,249 @@
+#include "figures.h"
+
+#include "line_limits.h"
+#include "naive_window.h"
+#include "process_footprint.h"
+#include "simulator.h"
+#include "startup_timing.h"
+#include "statistics.h"
+#include "window_timing.h"
+
+#include <QEventLoop>
+#include <QPushButton>
+#include <QThreadPool>
+
+#include <functional>
+#include <stdexcept>
+
+namespace darq::bench {
+
+namespace {
+
+constexpr int kWindowCycles = 20;
+constexpr int kGapBetweenPressesMs = 20;
+constexpr int kProbePeriodMs = 5;
+constexpr int kStallSlices = 5;
+constexpr int kReadsPerStallSlice = 10;
+// The sleeping counter-example stalls on every read; a few show it.
+constexpr int kNaiveReadsPerStallSlice = 4;
+constexpr int kIdleSliceMs = 600;
+constexpr double kStallTargetMs = 5.0;
+constexpr int kStartupRuns = 7;
+constexpr int kScreenshotRuns = 3;
+constexpr double kStartupTargetMs = 300.0;
+constexpr int kWarmUpExchanges = 20;
+constexpr int kSoakExchanges = 1000;
+constexpr double kResidentGrowthToleranceKiB = 1024;
+void requireOpenPort(const ToolWindow& window, const std::string& device) {
+    if (!window.portOpen()) {
+        throw std::runtime_error("the window cannot open COM1 on " + device);
+    }
+}
+
+void waitInEventLoop(int milliseconds) {
+    QEventLoop idle;
+    QTimer::singleShot(milliseconds, Qt::PreciseTimer, &idle, &QEventLoop::quit);
+    idle.exec();
+}
+
+struct StallSamples {
+    std::vector<double> idleMs;    // lateness of the probe while nothing ran
+    std::vector<double> readingMs; // lateness of the probe while the window read
+    CycleRun cycles;
+};
+
+// Alternates slices of an idle event loop with slices of reads, each watched by its own probe,
+// so that both see the same moods of the machine: a machine that stalls everything for 20 ms
+// shows in both, a window that stalls shows only in the second.
+StallSamples interleavedStall(int readsPerSlice,
+                              const std::function<CycleRun(int reads)>& readSlice) {
+    EventLoopProbe idle(kProbePeriodMs);
+    EventLoopProbe reading(kProbePeriodMs);
+    StallSamples samples;
+    samples.cycles.finished = true;
+    for (int slice = 0; slice < kStallSlices; ++slice) {
+        idle.start();
+        waitInEventLoop(kIdleSliceMs);
+        idle.stop();
+        reading.start();
+        const CycleRun run = readSlice(readsPerSlice);
+        reading.stop();
+        samples.cycles.durationsMs.insert(samples.cycles.durationsMs.end(), run.durationsMs.begin(),
+                                          run.durationsMs.end());
+        samples.cycles.succeeded += run.succeeded;
+        samples.cycles.finished = samples.cycles.finished && run.finished;
+    }
+    samples.idleMs = idle.latenessMs();
+    samples.readingMs = reading.latenessMs();
+    return samples;
+}
+
+// Qt's global thread pool keeps idle threads for 30 s, each with an event descriptor; one that
+// expires in the middle of the soak would make the count drop for reasons of its own. Both counts
+// are taken with the pool emptied.
+void retireIdlePoolThreads() {
+    QThreadPool::globalInstance()->waitForDone();
+}
+
+} // namespace
+
+void addWindowReadCycles(RunRows& rows, const Progress& progress) {
+    Simulator simulator(pacedSimulatorArguments());
+    ToolWindow window(simulator.device());
+    requireOpenPort(window, simulator.device());
+    const std::string figure = "Window read cycle, " + std::to_string(kWindowCycles) + " presses";
+    for (const int baud : kRates) {
+        progress.say("window read cycle, " + std::to_string(kWindowCycles) + " presses at " +
+                     std::to_string(baud) + " baud");
+        const std::string rate = std::to_string(baud);
+        if (!window.selectRate(baud)) {
+            rows.add(figure, rate, "median", std::nullopt, Unit::Milliseconds)
+                .withNote("the rate list has no " + rate);
+            continue;
+        }
+        const CycleRun run = window.read(kWindowCycles, kGapBetweenPressesMs, settleTimeMs(baud));
+        if (!run.finished) {
+            rows.add(figure, rate, "median", std::nullopt, Unit::Milliseconds)
+                .withNote("the window stopped ending its read cycles");
+            continue;
+        }
+        rows.add(figure, rate, "median", median(run.durationsMs), Unit::Milliseconds)
+            .withNote(fraction(run.succeeded, kWindowCycles) + " shown; settle wait " +
+                      std::to_string(settleTimeMs(baud)) + " ms");
+        rows.add(figure, rate, "worst", worst(run.durationsMs), Unit::Milliseconds);
+    }
+}
+
+void addEventLoopStall(RunRows& rows, const Progress& progress) {
+    const int reads = kStallSlices * kReadsPerStallSlice;
+    Simulator simulator(pacedSimulatorArguments());
+    ToolWindow window(simulator.device());
+    requireOpenPort(window, simulator.device());
+    window.selectRate(9600);
+    progress.say("event-loop stall of the window, " + std::to_string(reads) +
+                 " reads between idle slices");
+    const StallSamples samples = interleavedStall(kReadsPerStallSlice, [&window](int slice) {
+        return window.read(slice, kGapBetweenPressesMs, settleTimeMs(9600));
+    });
+    const std::string idle = "Event-loop probe, idle between the reads";
+    rows.add(idle, "", "p99", p99(samples.idleMs), Unit::Milliseconds)
+        .withNote(std::to_string(kStallSlices) + " slices of " + std::to_string(kIdleSliceMs) +
+                  " ms");
+    rows.add(idle, "", "worst", worst(samples.idleMs), Unit::Milliseconds);
+
+    const std::string figure = "Event-loop stall, window reading " + std::to_string(reads) + "x";
+    const bool allShown = samples.cycles.finished && samples.cycles.succeeded == reads;
+    rows.add(figure, "9600", "p99 - idle p99", p99(samples.readingMs) - p99(samples.idleMs),
+             Unit::Milliseconds)
+        .judge(Target::atMost(kStallTargetMs), allShown)
+        .withNote(fraction(samples.cycles.succeeded, reads) + " shown");
+    rows.add(figure, "9600", "p99", p99(samples.readingMs), Unit::Milliseconds);
+    rows.add(figure, "9600", "worst", worst(samples.readingMs), Unit::Milliseconds);
+}
+
+void addNaiveStall(RunRows& rows, const Progress& progress) {
+    const int reads = kStallSlices * kNaiveReadsPerStallSlice;
+    progress.say("event-loop stall of the naive sleeping window, " + std::to_string(reads) +
+                 " reads between idle slices");
+    Simulator simulator(pacedSimulatorArguments());
+    qputenv("DARQ_COM1", QByteArray::fromStdString(simulator.device()));
+    NaiveReadWindow naive;
+    naive.show();
+    if (!naive.portOpen()) {
+        throw std::runtime_error("the naive window cannot open COM1 on " + simulator.device());
+    }
+    QPushButton* button = naive.readButton();
+    const StallSamples samples =
+        interleavedStall(kNaiveReadsPerStallSlice, [&naive, button](int slice) {
+            return runReadCycles(
+                &naive, &NaiveReadWindow::readCycleEnded, [button] { button->click(); },
+                [&naive] { return naive.readingShown(); }, slice, kGapBetweenPressesMs, 60000);
+        });
+    const std::string figure =
+        "  naive window, sleeps 100 ms, pumps once: " + std::to_string(reads) + "x";
+    rows.add(figure, "9600", "p99 - idle p99", p99(samples.readingMs) - p99(samples.idleMs),
+             Unit::Milliseconds)
+        .withNote("the counter-example; " + fraction(samples.cycles.succeeded, reads) + " shown");
+    rows.add(figure, "9600", "worst", worst(samples.readingMs), Unit::Milliseconds);
+}
+
+void addStartup(RunRows& rows, const Progress& progress) {
+    Simulator simulator({"--no-pacing"});
+    progress.say("start-up to the first shown window, " + std::to_string(kStartupRuns) + " runs");
+    const StartupRuns probe = measureProbeStartup(simulator.device(), kStartupRuns);
+    const std::string figure = "Start-up to first shown window";
+    const std::string runs = "of " + std::to_string(kStartupRuns) + " runs";
+    if (!probe.problem.empty()) {
+        rows.add(figure, "", "median", std::nullopt, Unit::Milliseconds)
+            .judge(Target::atMost(kStartupTargetMs))
+            .withNote(probe.problem);
+    } else {
+        rows.add(figure, "", "median", median(probe.wholeProcessMs), Unit::Milliseconds)
+            .judge(Target::atMost(kStartupTargetMs))
+            .withNote(runs);
+        rows.add(figure, "", "worst", worst(probe.wholeProcessMs), Unit::Milliseconds);
+        rows.add(figure, "", "in-process median", median(probe.inProcessMs), Unit::Milliseconds);
+        rows.add("Peak RSS, start-up probe (VmHWM)", "", "peak",
+                 double(probe.peakResidentKiB) / 1024.0, Unit::MiB);
+    }
+
+    progress.say("darq-flowtest --screenshot, " + std::to_string(kScreenshotRuns) + " runs");
+    const StartupRuns screenshots = measureScreenshotRuns(simulator.device(), kScreenshotRuns);
+    const std::string screenshot = "darq-flowtest --screenshot";
+    if (!screenshots.problem.empty()) {
+        rows.add(screenshot, "9600", "median", std::nullopt, Unit::Milliseconds)
+            .withNote(screenshots.problem);
+        return;
+    }
+    rows.add(screenshot, "9600", "median", median(screenshots.wholeProcessMs), Unit::Milliseconds)
+        .withNote("start + 1 read + PNG, of " + std::to_string(kScreenshotRuns) + " runs");
+    rows.add("Peak RSS, darq-flowtest --screenshot (VmHWM)", "", "peak",
+             double(screenshots.peakResidentKiB) / 1024.0, Unit::MiB);
+}
+
+void addWindowSoak(RunRows& rows, const Progress& progress) {
+    Simulator simulator({"--no-pacing"});
+    ToolWindow window(simulator.device());
+    requireOpenPort(window, simulator.device());
+    progress.say("warm-up, " + std::to_string(kWarmUpExchanges) + " reads without pacing");
+    window.read(kWarmUpExchanges, 0, settleTimeMs(9600));
+    retireIdlePoolThreads();
+    const long residentBefore = residentKiB();
+    const int descriptorsBefore = openFileDescriptorCount();
+
+    progress.say(std::to_string(kSoakExchanges) + " reads through the window without pacing (~" +
+                 std::to_string(kSoakExchanges * settleTimeMs(9600) / 1000) + " s)");
+    const CycleRun firstHalf = window.read(kSoakExchanges / 2, 0, settleTimeMs(9600));
+    const long residentHalfway = residentKiB();
+    const CycleRun secondHalf = window.read(kSoakExchanges / 2, 0, settleTimeMs(9600));
+    retireIdlePoolThreads();
+    const long residentAfter = residentKiB();
+    const int descriptorsAfter = openFileDescriptorCount();
+
+    std::vector<double> cycles = firstHalf.durationsMs;
+    cycles.insert(cycles.end(), secondHalf.durationsMs.begin(), secondHalf.durationsMs.end());
+    const int shown = firstHalf.succeeded + secondHalf.succeeded;
+    const bool sound = firstHalf.finished && secondHalf.finished && shown == kSoakExchanges;
+    const std::string cycleCount = std::to_string(kSoakExchanges);
+    rows.add("Window read cycle, " + cycleCount + ", no pacing", "9600", "median", median(cycles),
+             Unit::Milliseconds)
+        .withNote(fraction(shown, kSoakExchanges) + " shown; settle wait " +
+                  std::to_string(settleTimeMs(9600)) + " ms");
+
+    const std::string memory = "VmRSS over those " + cycleCount;
+    rows.add(memory, "", "growth", double(residentAfter - residentBefore), Unit::KiB)
+        .judge(Target::below(kResidentGrowthToleranceKiB), sound);
+    rows.add(memory, "", "growth half-way", double(residentHalfway - residentBefore), Unit::KiB);
+    rows.add(memory, "", "after", double(residentAfter) / 1024.0, Unit::MiB);
+    const std::string descriptors = "Open fds over those " + cycleCount;
+    rows.add(descriptors, "", "change", double(descriptorsAfter - descriptorsBefore), Unit::Count)
+        .judge(Target::exactly(0), sound);
+    rows.add(descriptors, "", "after", double(descriptorsAfter), Unit::Count);
+}
+
+void addBenchPeak(RunRows& rows, const Progress&) {
+    rows.add("Peak RSS, darq-bench (ru_maxrss)", "", "peak", double(peakResidentKiB()) / 1024.0,
+             Unit::MiB);
+}
+
+} // namespace darq::bench

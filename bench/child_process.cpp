@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -157,9 +158,10 @@ std::optional<ChildProcess::Ending> ChildProcess::wait(int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!ending_ && pid_ > 0) {
         int status = 0;
-        const pid_t reaped = ::waitpid(pid_, &status, WNOHANG);
+        rusage usage{};
+        const pid_t reaped = ::wait4(pid_, &status, WNOHANG, &usage);
         if (reaped == pid_ || (reaped < 0 && errno != EINTR)) {
-            ending_ = Ending{WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+            ending_ = Ending{WIFEXITED(status) ? WEXITSTATUS(status) : -1, cpuMs(usage)};
             break;
         }
         if (Clock::now() >= deadline) {

@@ -21,6 +21,7 @@ public:
 
     struct Ending {
         int exitStatus = -1; // -1 when it ended on a signal
+        double cpuMs = 0;    // its user and system time, from wait4
     };
 
     // Throws std::runtime_error when the program cannot be started.
@@ -41,6 +42,7 @@ public:
     std::optional<Ending> wait(int timeoutMs);
     // SIGTERM and the wait, SIGKILL when it does not end within 2 s.
     std::optional<Ending> stop();
+    pid_t pid() const { return pid_; }
     // Its largest VmHWM seen while its output was awaited (sampled every 10 ms at least).
     long peakResidentKiB() const { return peakResidentKiB_; }
 

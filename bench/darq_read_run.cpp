@@ -93,6 +93,7 @@ DarqReadRun runDarqRead(const std::vector<std::string>& arguments, int deadlineM
     }
     result.output = *output;
     result.exitStatus = ending->exitStatus;
+    result.cpuMs = ending->cpuMs;
     result.peakResidentKiB = reader.peakResidentKiB();
     result.traced = tracedExchanges(options.stderrPath);
     if (result.exitStatus < 0 || result.exitStatus > 1) {

@@ -18,6 +18,7 @@ struct DarqReadRun {
     std::string output;                 // its stdout
     std::vector<TracedExchange> traced; // from --trace, when it was given
     int exitStatus = -1;
+    double cpuMs = 0; // user and system time
     long peakResidentKiB = 0;
     std::string problem; // empty when it ran and ended by itself in time
 };

@@ -12,6 +12,7 @@ using FigureFunction = void (*)(RunRows& rows, const Progress& progress);
 
 // darq-read (read_figures.cpp).
 void addReadLatencies(RunRows& rows, const Progress& progress);
+void addReadCpu(RunRows& rows, const Progress& progress);
 
 // The window (window_figures.cpp).
 void addWindowReadCycles(RunRows& rows, const Progress& progress);
@@ -19,6 +20,7 @@ void addEventLoopStall(RunRows& rows, const Progress& progress);
 void addNaiveStall(RunRows& rows, const Progress& progress);
 void addStartup(RunRows& rows, const Progress& progress);
 void addWindowSoak(RunRows& rows, const Progress& progress);
+void addIdleWindow(RunRows& rows, const Progress& progress);
 void addBenchPeak(RunRows& rows, const Progress& progress);
 
 } // namespace darq::bench

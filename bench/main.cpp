@@ -20,35 +20,49 @@ namespace {
 struct Figure {
     const char* name; // for --only and --help
     FigureFunction add;
+    // Figures that take long and hardly depend on the machine's mood are measured in the first
+    // run only.
+    bool everyRun;
     const char* legend; // how it is measured, under the table
 };
 
 // The bench's figures in the order they run and appear in the table. A new figure is a function
 // that adds rows (figures.h) and one entry here.
 constexpr Figure kFigures[] = {
-    {"read-latency", addReadLatencies,
+    {"read-latency", addReadLatencies, true,
      "darq-read latency_ms: end of the send to the reply's last byte; 'sent to taken' adds the "
      "quiet gap that ends a reply\n"
      "  (3.5 characters, at least 20 ms), from the --trace time stamps (1 ms). Target for both: "
      "p95 <= 1.2 L + 25 ms.\n"},
-    {"window-cycles", addWindowReadCycles,
+    {"read-cpu", addReadCpu, true,
+     "darq-read CPU: user+sys from wait4, whole run (start-up included) / 1000, against darq-sim "
+     "--no-pacing --turnaround 0,\n"
+     "  with --interval 0 --timeout 100 (a reply ends by its 20 ms quiet gap, not by the wait).\n"},
+    {"window-cycles", addWindowReadCycles, true,
      "Window read cycle: Command2 pressed to readCycleEnded; the window waits its fixed settle "
      "time, so it sits there by design.\n"},
-    {"stall", addEventLoopStall,
+    {"stall", addEventLoopStall, true,
      "Event-loop probe: lateness of each tick of a 5 ms precise timer, in 5 slices of 0.6 s "
      "idle alternating with 5 slices of 10 reads.\n"},
-    {"naive-stall", addNaiveStall,
+    {"naive-stall", addNaiveStall, true,
      "Naive window: the same probe around a window that sleeps through the 100 ms wait, 4 reads "
      "a slice; it exists only in the bench.\n"},
-    {"startup", addStartup,
+    {"startup", addStartup, true,
      "Start-up: darq-bench re-run as a probe that builds the window as darq-flowtest does; spawn "
      "to its first paint done, offscreen;\n"
      "  in-process = main() to that paint. darq-flowtest --screenshot: spawn to the PNG of one "
      "reading saved.\n"},
-    {"soak", addWindowSoak,
-     "Memory and fds: after 20 warm-up reads, after 520 and after 1020; Qt's idle pool threads "
-     "retired before each count.\n"},
-    {"bench-peak", addBenchPeak,
+    {"soak", addWindowSoak, true,
+     "Window CPU: darq-bench's own user+sys over the 1000 read cycles: the window and the presses "
+     "that drive it. Memory and fds:\n"
+     "  after 20 warm-up reads, after 520 and after 1020; Qt's idle pool threads retired before "
+     "each count.\n"},
+    {"idle", addIdleWindow, false,
+     "Window idle: darq-flowtest, its port open on a darq-sim, once the threads of its start-up "
+     "have retired (Qt ends them after 30 s):\n"
+     "  CPU from /proc/PID/stat (10 ms ticks); wakeups = voluntary + involuntary context switches "
+     "of its threads. Measured once.\n"},
+    {"bench-peak", addBenchPeak, true,
      "Peak RSS of children is VmHWM: their ru_maxrss would include darq-bench's own memory at "
      "spawn time.\n"},
 };
@@ -155,7 +169,8 @@ void printLegend(std::ostream& out, const BenchOptions& options) {
     if (options.repeat > 1) {
         out << "Over " << options.repeat
             << " runs a verdict judges the median of the runs' values and says in how many runs "
-               "the target held.\n";
+               "the target held;\n"
+               "a statistic measured once shows its value under median.\n";
     }
     out << "Limit L: request 8 + reply 17 bytes at 11 bits a byte (8N2) plus darq-sim's "
         << kTurnaroundMs << " ms turnaround: " << limitsText() << ".\n";
@@ -175,7 +190,7 @@ int runBench(const BenchOptions& options) {
         progress.startRun(run, options.repeat);
         RunRows rows;
         for (const Figure& figure : kFigures) {
-            if (selected(options, figure)) {
+            if (selected(options, figure) && (figure.everyRun || run == 1)) {
                 figure.add(rows, progress);
             }
         }

@@ -12,6 +12,10 @@ namespace darq::bench {
 namespace {
 
 constexpr int kLatencyReads = 50;
+constexpr int kCpuReads = 1000;
+constexpr double kReadCpuTargetMs = 0.5;
+// Long enough for an unpaced reply to end by its quiet gap (20 ms) rather than by the wait.
+constexpr int kUnpacedTimeoutMs = 100;
 
 double readTargetMs(int baud) {
     return 1.2 * wireLimitMs(baud) + 25.0;
@@ -69,6 +73,31 @@ void addReadLatencies(RunRows& rows, const Progress& progress) {
     }
     rows.add("Peak RSS, darq-read " + reads + " reads (VmHWM)", "", "peak",
              double(peakKiB) / 1024.0, Unit::MiB);
+}
+
+void addReadCpu(RunRows& rows, const Progress& progress) {
+    Simulator simulator({"--no-pacing", "--turnaround", "0"});
+    const std::string timeout = std::to_string(kUnpacedTimeoutMs);
+    progress.say("darq-read CPU, 1 reading, then " + std::to_string(kCpuReads) +
+                 " readings without pacing");
+    const DarqReadRun single =
+        runDarqRead({"--port", simulator.device(), "--timeout", timeout, "--format", "csv"}, 10000);
+    const DarqReadRun run =
+        runDarqRead({"--port", simulator.device(), "--count", std::to_string(kCpuReads),
+                     "--interval", "0", "--timeout", timeout, "--format", "csv"},
+                    kCpuReads * 200);
+    const int decoded = CsvOutput(run.output).countWhere("outcome", "decoded");
+    const std::string figure =
+        "darq-read CPU (user+sys), " + std::to_string(kCpuReads) + " reads, no pacing";
+    rows.add(figure, "9600", "per reading",
+             run.problem.empty() ? std::optional<double>(run.cpuMs / kCpuReads) : std::nullopt,
+             Unit::CpuMilliseconds)
+        .judge(Target::below(kReadCpuTargetMs), run.problem.empty() && decoded == kCpuReads)
+        .withNote(run.problem.empty() ? fraction(decoded, kCpuReads) + " decoded" : run.problem);
+    rows.add(figure, "9600", "a run of 1 reading",
+             single.problem.empty() ? std::optional<double>(single.cpuMs) : std::nullopt,
+             Unit::CpuMilliseconds)
+        .withNote(single.problem);
 }
 
 } // namespace darq::bench

@@ -1,5 +1,6 @@
 #include "figures.h"
 
+#include "child_process.h"
 #include "line_limits.h"
 #include "naive_window.h"
 #include "process_footprint.h"
@@ -14,10 +15,13 @@
 
 #include <functional>
 #include <stdexcept>
+#include <thread>
 
 namespace darq::bench {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 constexpr int kWindowCycles = 20;
 constexpr int kGapBetweenPressesMs = 20;
@@ -33,7 +37,15 @@ constexpr int kScreenshotRuns = 3;
 constexpr double kStartupTargetMs = 300.0;
 constexpr int kWarmUpExchanges = 20;
 constexpr int kSoakExchanges = 1000;
+constexpr double kWindowCpuTargetMs = 1.0;
 constexpr double kResidentGrowthToleranceKiB = 1024;
+constexpr int kIdleWindowSeconds = 60;
+// Qt ends a thread of its pool once it has been idle for 30 s; the window's start-up leaves a
+// few behind, and their one ending is not the idle window's doing.
+constexpr int kPoolThreadsRetireWithinMs = 35000;
+constexpr double kIdleCpuTargetPercent = 0.1;
+constexpr double kIdleWakeupTargetPerSecond = 0.1;
+
 void requireOpenPort(const ToolWindow& window, const std::string& device) {
     if (!window.portOpen()) {
         throw std::runtime_error("the window cannot open COM1 on " + device);
@@ -44,6 +56,18 @@ void waitInEventLoop(int milliseconds) {
     QEventLoop idle;
     QTimer::singleShot(milliseconds, Qt::PreciseTimer, &idle, &QEventLoop::quit);
     idle.exec();
+}
+
+// Polls `condition` every 50 ms until it holds or `timeoutMs` have passed.
+bool waitUntil(int timeoutMs, const std::function<bool()>& condition) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (Clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
 }
 
 struct StallSamples {
@@ -213,9 +237,11 @@ void addWindowSoak(RunRows& rows, const Progress& progress) {
 
     progress.say(std::to_string(kSoakExchanges) + " reads through the window without pacing (~" +
                  std::to_string(kSoakExchanges * settleTimeMs(9600) / 1000) + " s)");
+    const double cpuBefore = ownCpuMs();
     const CycleRun firstHalf = window.read(kSoakExchanges / 2, 0, settleTimeMs(9600));
     const long residentHalfway = residentKiB();
     const CycleRun secondHalf = window.read(kSoakExchanges / 2, 0, settleTimeMs(9600));
+    const double cpuMs = ownCpuMs() - cpuBefore;
     retireIdlePoolThreads();
     const long residentAfter = residentKiB();
     const int descriptorsAfter = openFileDescriptorCount();
@@ -229,6 +255,9 @@ void addWindowSoak(RunRows& rows, const Progress& progress) {
              Unit::Milliseconds)
         .withNote(fraction(shown, kSoakExchanges) + " shown; settle wait " +
                   std::to_string(settleTimeMs(9600)) + " ms");
+    rows.add("Window CPU (user+sys), " + cycleCount + " read cycles", "9600", "per read cycle",
+             cpuMs / kSoakExchanges, Unit::CpuMilliseconds)
+        .judge(Target::below(kWindowCpuTargetMs), sound);
 
     const std::string memory = "VmRSS over those " + cycleCount;
     rows.add(memory, "", "growth", double(residentAfter - residentBefore), Unit::KiB)
@@ -239,6 +268,56 @@ void addWindowSoak(RunRows& rows, const Progress& progress) {
     rows.add(descriptors, "", "change", double(descriptorsAfter - descriptorsBefore), Unit::Count)
         .judge(Target::exactly(0), sound);
     rows.add(descriptors, "", "after", double(descriptorsAfter), Unit::Count);
+}
+
+void addIdleWindow(RunRows& rows, const Progress& progress) {
+    Simulator simulator({"--no-pacing"});
+    ChildProcess::Options options;
+    options.environment = {{"QT_QPA_PLATFORM", "offscreen"}, {"DARQ_COM1", simulator.device()}};
+    ChildProcess window(DARQ_FLOWTEST_PATH, {}, options);
+    const std::string figure =
+        "Window idle " + std::to_string(kIdleWindowSeconds) + " s, port open (darq-flowtest)";
+    const auto portOpen = [&window, &simulator] {
+        return holdsOpen(window.pid(), simulator.device());
+    };
+    if (!waitUntil(20000, portOpen)) {
+        rows.add(figure, "", "CPU, % of one core", std::nullopt, Unit::PercentOfCore)
+            .judge(Target::below(kIdleCpuTargetPercent))
+            .withNote("darq-flowtest did not open its port");
+        return;
+    }
+    progress.say("idle window: waiting for its start-up threads to retire (up to " +
+                 std::to_string(kPoolThreadsRetireWithinMs / 1000) + " s)");
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    waitUntil(kPoolThreadsRetireWithinMs, [&window] {
+        const auto activity = processActivity(window.pid());
+        return activity && activity->switchesByThread.size() == 1;
+    });
+
+    progress.say("idle window: " + std::to_string(kIdleWindowSeconds) + " s with its port open");
+    const std::optional<ProcessActivity> before = processActivity(window.pid());
+    const Clock::time_point started = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(kIdleWindowSeconds));
+    const std::optional<ProcessActivity> after = processActivity(window.pid());
+    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    const bool stillOpen = portOpen();
+    window.stop();
+    if (!before || !after) {
+        rows.add(figure, "", "CPU, % of one core", std::nullopt, Unit::PercentOfCore)
+            .judge(Target::below(kIdleCpuTargetPercent))
+            .withNote("darq-flowtest ended while idle");
+        return;
+    }
+    const double cpuMs = after->cpuMs - before->cpuMs;
+    rows.add(figure, "", "CPU, % of one core", cpuMs / (seconds * 1000.0) * 100.0,
+             Unit::PercentOfCore)
+        .judge(Target::below(kIdleCpuTargetPercent), stillOpen)
+        .withNote(std::to_string(before->switchesByThread.size()) + " -> " +
+                  std::to_string(after->switchesByThread.size()) + " threads");
+    rows.add(figure, "", "CPU in all", cpuMs, Unit::Milliseconds);
+    rows.add(figure, "", "wakeups", double(switchesBetween(*before, *after)) / seconds,
+             Unit::PerSecond)
+        .judge(Target::below(kIdleWakeupTargetPerSecond), stillOpen);
 }
 
 void addBenchPeak(RunRows& rows, const Progress&) {

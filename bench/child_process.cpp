@@ -85,6 +85,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     const std::vector<char*> argv = pointersTo(argumentTexts);
     const std::vector<char*> envp = pointersTo(environmentTexts);
 
+    spawned_ = Clock::now();
     const int spawnError =
         ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -161,7 +162,9 @@ std::optional<ChildProcess::Ending> ChildProcess::wait(int timeoutMs) {
         rusage usage{};
         const pid_t reaped = ::wait4(pid_, &status, WNOHANG, &usage);
         if (reaped == pid_ || (reaped < 0 && errno != EINTR)) {
-            ending_ = Ending{WIFEXITED(status) ? WEXITSTATUS(status) : -1, cpuMs(usage)};
+            ending_ =
+                Ending{WIFEXITED(status) ? WEXITSTATUS(status) : -1, cpuMs(usage),
+                       std::chrono::duration<double, std::milli>(Clock::now() - spawned_).count()};
             break;
         }
         if (Clock::now() >= deadline) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -20,8 +21,9 @@ public:
     };
 
     struct Ending {
-        int exitStatus = -1; // -1 when it ended on a signal
-        double cpuMs = 0;    // its user and system time, from wait4
+        int exitStatus = -1;   // -1 when it ended on a signal
+        double cpuMs = 0;      // its user and system time, from wait4
+        double lifetimeMs = 0; // from the spawn to the moment it was reaped (2 ms resolution)
     };
 
     // Throws std::runtime_error when the program cannot be started.
@@ -52,6 +54,7 @@ private:
     Output readMore(int timeoutMs);
 
     pid_t pid_ = -1;
+    std::chrono::steady_clock::time_point spawned_;
     int stdoutFd_ = -1;
     std::string pending_;
     std::optional<Ending> ending_;

@@ -94,6 +94,7 @@ DarqReadRun runDarqRead(const std::vector<std::string>& arguments, int deadlineM
     result.output = *output;
     result.exitStatus = ending->exitStatus;
     result.cpuMs = ending->cpuMs;
+    result.lifetimeMs = ending->lifetimeMs;
     result.peakResidentKiB = reader.peakResidentKiB();
     result.traced = tracedExchanges(options.stderrPath);
     if (result.exitStatus < 0 || result.exitStatus > 1) {

@@ -18,7 +18,8 @@ struct DarqReadRun {
     std::string output;                 // its stdout
     std::vector<TracedExchange> traced; // from --trace, when it was given
     int exitStatus = -1;
-    double cpuMs = 0; // user and system time
+    double cpuMs = 0;      // user and system time
+    double lifetimeMs = 0; // spawn to end
     long peakResidentKiB = 0;
     std::string problem; // empty when it ran and ended by itself in time
 };

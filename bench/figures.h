@@ -13,6 +13,9 @@ using FigureFunction = void (*)(RunRows& rows, const Progress& progress);
 // darq-read (read_figures.cpp).
 void addReadLatencies(RunRows& rows, const Progress& progress);
 void addReadCpu(RunRows& rows, const Progress& progress);
+void addBusCycle(RunRows& rows, const Progress& progress);
+void addScanSweep(RunRows& rows, const Progress& progress);
+void addFindTimes(RunRows& rows, const Progress& progress);
 
 // The window (window_figures.cpp).
 void addWindowReadCycles(RunRows& rows, const Progress& progress);

@@ -38,6 +38,27 @@ constexpr Figure kFigures[] = {
      "darq-read CPU: user+sys from wait4, whole run (start-up included) / 1000, against darq-sim "
      "--no-pacing --turnaround 0,\n"
      "  with --interval 0 --timeout 100 (a reply ends by its 20 ms quiet gap, not by the wait).\n"},
+    {"bus-cycle", addBusCycle, true,
+     "Bus cycle: darq-read --address 1-32 against darq-sim --address 1,5,9-14; a cycle runs from "
+     "its first request to its 32nd reply taken\n"
+     "  (trace). Bound: 8 answered x L + 24 unanswered x (25 bytes' wire time + 50 ms turnaround "
+     "allowance), each silent address\n"
+     "  costing what a search attempt may wait. On a pseudo-terminal the request leaves at once, "
+     "so --timeout is that whole wait,\n"
+     "  rounded up as a search rounds it.\n"},
+    {"scan-sweep", addScanSweep, true,
+     "Scan sweep: darq-read --scan --address 2-33 (9600, 4800, 2400, 1200) against a darq-sim at "
+     "address 1, so nobody answers;\n"
+     "  spawn to exit over the sum of the attempt budgets (25 bytes' wire time rounded up + "
+     "50 ms). A subset: the full 516 attempts\n"
+     "  take 81 s, which the find figure spends once.\n"},
+    {"find", addFindTimes, false,
+     "Time to find: one darq-read --scan --all in the default order (9600, 4800, 2400, 1200; "
+     "address 1, then 0, 2-128) against\n"
+     "  a darq-sim answering at 1 and 128 at every rate: spawn to each instrument's row. An "
+     "earlier find ends its attempt early,\n"
+     "  so a later time is up to 0.2 s shorter than a scan for that instrument alone. Measured "
+     "once.\n"},
     {"window-cycles", addWindowReadCycles, true,
      "Window read cycle: Command2 pressed to readCycleEnded; the window waits its fixed settle "
      "time, so it sits there by design.\n"},

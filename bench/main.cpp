@@ -189,9 +189,10 @@ void printLegend(std::ostream& out, const BenchOptions& options) {
            "slices between its reads.\n";
     if (options.repeat > 1) {
         out << "Over " << options.repeat
-            << " runs a verdict judges the median of the runs' values and says in how many runs "
-               "the target held;\n"
-               "a statistic measured once shows its value under median.\n";
+            << " runs a verdict judges the median of the runs' values; \"2/3 runs\" counts "
+               "the runs in which the target held;\n"
+               "a statistic measured in one run only shows its value under median and says "
+               "\"once\".\n";
     }
     out << "Limit L: request 8 + reply 17 bytes at 11 bits a byte (8N2) plus darq-sim's "
         << kTurnaroundMs << " ms turnaround: " << limitsText() << ".\n";

@@ -180,10 +180,9 @@ std::string ResultTable::verdictText(const Line& line) const {
     if (runs > 1) {
         const auto met = std::count_if(line.runs.begin(), line.runs.end(),
                                        [](const Row& run) { return run.met(); });
-        text += ": median of " + std::to_string(runs) + " runs; met in " + std::to_string(met) +
-                "/" + std::to_string(runs);
+        text += "; " + fraction(int(met), runs) + " runs";
     } else if (runCount_ > 1) {
-        text += ", measured once";
+        text += "; once";
     }
     return text + ")";
 }

@@ -1,3 +1,4 @@
+#include "bare_exchange.h"
 #include "figures.h"
 #include "line_limits.h"
 #include "process_footprint.h"
@@ -8,6 +9,7 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <iostream>
@@ -37,7 +39,12 @@ constexpr Figure kFigures[] = {
     {"read-cpu", addReadCpu, true,
      "darq-read CPU: user+sys from wait4, whole run (start-up included) / 1000, against darq-sim "
      "--no-pacing --turnaround 0,\n"
-     "  with --interval 0 --timeout 100 (a reply ends by its 20 ms quiet gap, not by the wait).\n"},
+     "  with --interval 0 --timeout 100 (a reply ends by its 20 ms quiet gap, not by the wait).\n"
+     "  Judged above the bare exchange: the least a reader does (write the request, wait for 17 "
+     "bytes and the quiet gap, print a line)\n"
+     "  in a process of its own, 150 exchanges just before and 150 just after; what it costs is "
+     "this machine's price for the\n"
+     "  system calls and wakeups of a reading, which a busy or an idle virtual machine changes.\n"},
     {"bus-cycle", addBusCycle, true,
      "Bus cycle: darq-read --address 1-32 against darq-sim --address 1,5,9-14; a cycle runs from "
      "its first request to its 32nd reply taken\n"
@@ -74,10 +81,11 @@ constexpr Figure kFigures[] = {
      "  in-process = main() to that paint. darq-flowtest --screenshot: spawn to the PNG of one "
      "reading saved.\n"},
     {"soak", addWindowSoak, true,
-     "Window CPU: darq-bench's own user+sys over the 1000 read cycles: the window and the presses "
-     "that drive it. Memory and fds:\n"
-     "  after 20 warm-up reads, after 520 and after 1020; Qt's idle pool threads retired before "
-     "each count.\n"},
+     "Window CPU: darq-bench's own user+sys over the 1000 read cycles, the window and the presses "
+     "that drive it, judged above\n"
+     "  the bare exchange as darq-read's is. Memory and fds: after 20 warm-up reads, after 520 "
+     "and after 1020; Qt's idle pool\n"
+     "  threads retired before each count.\n"},
     {"idle", addIdleWindow, false,
      "Window idle: darq-flowtest, its port open on a darq-sim, once the threads of its start-up "
      "have retired (Qt ends them after 30 s):\n"
@@ -186,7 +194,8 @@ void printLegend(std::ostream& out, const BenchOptions& options) {
     out << "\nEach verdict judges the statistic it names, against the noise of the same run: "
            "latencies at p95 (the worst below it),\n"
            "the window's event-loop stall as its p99 minus the p99 of an idle probe taken in "
-           "slices between its reads.\n";
+           "slices between its reads,\n"
+           "processor time per reading above a bare exchange measured around it.\n";
     if (options.repeat > 1) {
         out << "Over " << options.repeat
             << " runs a verdict judges the median of the runs' values; \"2/3 runs\" counts "
@@ -253,6 +262,9 @@ int main(int argc, char* argv[]) {
     const auto mainEntered = std::chrono::steady_clock::now();
     if (argc >= 2 && std::string(argv[1]) == darq::bench::kStartupProbeOption) {
         return darq::bench::runStartupProbe(argc, argv, mainEntered);
+    }
+    if (argc == 4 && std::string(argv[1]) == darq::bench::kBareExchangeOption) {
+        return darq::bench::runBareExchanges(argv[2], std::atoi(argv[3]));
     }
     darq::bench::BenchOptions options;
     try {

@@ -132,6 +132,12 @@ bool holdsOpen(pid_t pid, const std::string& device) {
     return false;
 }
 
+std::string ownProgramPath() {
+    char path[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    return length > 0 ? std::string(path, std::size_t(length)) : std::string();
+}
+
 std::string machineDescription() {
     std::ifstream cpuinfo("/proc/cpuinfo");
     std::string line;

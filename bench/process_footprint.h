@@ -40,6 +40,9 @@ bool holdsOpen(pid_t pid, const std::string& device);
 // kernel keeps the high-water mark of the address space it had before exec.
 long highWaterResidentKiB(const std::string& process);
 
+// The path of this program, to start it again as a probe.
+std::string ownProgramPath();
+
 // "Intel(R) Xeon(R) ..., 2 cores" from /proc/cpuinfo.
 std::string machineDescription();
 // The kernel, "Linux 6.1.0-18-amd64".

@@ -1,5 +1,6 @@
 #include "figures.h"
 
+#include "bare_exchange.h"
 #include "child_process.h"
 #include "darq_read_run.h"
 #include "line_limits.h"
@@ -103,21 +104,23 @@ void addReadCpu(RunRows& rows, const Progress& progress) {
     Simulator simulator({"--no-pacing", "--turnaround", "0"});
     const std::string timeout = std::to_string(kUnpacedTimeoutMs);
     progress.say("darq-read CPU, 1 reading, then " + std::to_string(kCpuReads) +
-                 " readings without pacing");
+                 " readings without pacing between two halves of bare exchanges");
     const DarqReadRun single =
         runDarqRead({"--port", simulator.device(), "--timeout", timeout, "--format", "csv"}, 10000);
-    const DarqReadRun run =
-        runDarqRead({"--port", simulator.device(), "--count", std::to_string(kCpuReads),
-                     "--interval", "0", "--timeout", timeout, "--format", "csv"},
-                    kCpuReads * 200);
+    DarqReadRun run;
+    const BareExchanges bare = bareExchangesAround(simulator.device(), kBareExchangeCount, [&] {
+        run = runDarqRead({"--port", simulator.device(), "--count", std::to_string(kCpuReads),
+                           "--interval", "0", "--timeout", timeout, "--format", "csv"},
+                          kCpuReads * 200);
+    });
     const int decoded = CsvOutput(run.output).countWhere("outcome", "decoded");
     const std::string figure =
         "darq-read CPU (user+sys), " + std::to_string(kCpuReads) + " reads, no pacing";
-    rows.add(figure, "9600", "per reading",
-             run.problem.empty() ? std::optional<double>(run.cpuMs / kCpuReads) : std::nullopt,
-             Unit::CpuMilliseconds)
-        .judge(Target::below(kReadCpuTargetMs), run.problem.empty() && decoded == kCpuReads)
-        .withNote(run.problem.empty() ? fraction(decoded, kCpuReads) + " decoded" : run.problem);
+    addCpuAboveBareExchange(
+        rows, figure, "per reading",
+        run.problem.empty() ? std::optional<double>(run.cpuMs / kCpuReads) : std::nullopt, bare,
+        kReadCpuTargetMs, run.problem.empty() && decoded == kCpuReads,
+        run.problem.empty() ? fraction(decoded, kCpuReads) + " decoded" : run.problem);
     rows.add(figure, "9600", "a run of 1 reading",
              single.problem.empty() ? std::optional<double>(single.cpuMs) : std::nullopt,
              Unit::CpuMilliseconds)

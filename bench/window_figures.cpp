@@ -1,5 +1,6 @@
 #include "figures.h"
 
+#include "bare_exchange.h"
 #include "child_process.h"
 #include "line_limits.h"
 #include "naive_window.h"
@@ -23,7 +24,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kWindowCycles = 20;
+constexpr int kWindowCycles = 10;
 constexpr int kGapBetweenPressesMs = 20;
 constexpr int kProbePeriodMs = 5;
 constexpr int kStallSlices = 5;
@@ -107,6 +108,44 @@ StallSamples interleavedStall(int readsPerSlice,
 // are taken with the pool emptied.
 void retireIdlePoolThreads() {
     QThreadPool::globalInstance()->waitForDone();
+}
+
+struct Soak {
+    std::vector<double> cyclesMs;
+    int shown = 0;
+    bool finished = false;
+    double cpuMs = 0; // this process's user and system time over the cycles
+    long residentBefore = 0;
+    long residentHalfway = 0;
+    long residentAfter = 0;
+    int descriptorsBefore = 0;
+    int descriptorsAfter = 0;
+};
+
+// The window's read cycles one after the other against an unpaced simulator, after a warm-up,
+// with what they cost and what they leave behind.
+Soak soakWindow(const std::string& device) {
+    ToolWindow window(device);
+    requireOpenPort(window, device);
+    window.read(kWarmUpExchanges, 0, settleTimeMs(9600));
+    retireIdlePoolThreads();
+    Soak soak;
+    soak.residentBefore = residentKiB();
+    soak.descriptorsBefore = openFileDescriptorCount();
+    const double cpuBefore = ownCpuMs();
+    const CycleRun firstHalf = window.read(kSoakExchanges / 2, 0, settleTimeMs(9600));
+    soak.residentHalfway = residentKiB();
+    const CycleRun secondHalf = window.read(kSoakExchanges / 2, 0, settleTimeMs(9600));
+    soak.cpuMs = ownCpuMs() - cpuBefore;
+    retireIdlePoolThreads();
+    soak.residentAfter = residentKiB();
+    soak.descriptorsAfter = openFileDescriptorCount();
+    soak.cyclesMs = firstHalf.durationsMs;
+    soak.cyclesMs.insert(soak.cyclesMs.end(), secondHalf.durationsMs.begin(),
+                         secondHalf.durationsMs.end());
+    soak.shown = firstHalf.succeeded + secondHalf.succeeded;
+    soak.finished = firstHalf.finished && secondHalf.finished;
+    return soak;
 }
 
 } // namespace
@@ -227,47 +266,34 @@ void addStartup(RunRows& rows, const Progress& progress) {
 
 void addWindowSoak(RunRows& rows, const Progress& progress) {
     Simulator simulator({"--no-pacing"});
-    ToolWindow window(simulator.device());
-    requireOpenPort(window, simulator.device());
-    progress.say("warm-up, " + std::to_string(kWarmUpExchanges) + " reads without pacing");
-    window.read(kWarmUpExchanges, 0, settleTimeMs(9600));
-    retireIdlePoolThreads();
-    const long residentBefore = residentKiB();
-    const int descriptorsBefore = openFileDescriptorCount();
-
     progress.say(std::to_string(kSoakExchanges) + " reads through the window without pacing (~" +
-                 std::to_string(kSoakExchanges * settleTimeMs(9600) / 1000) + " s)");
-    const double cpuBefore = ownCpuMs();
-    const CycleRun firstHalf = window.read(kSoakExchanges / 2, 0, settleTimeMs(9600));
-    const long residentHalfway = residentKiB();
-    const CycleRun secondHalf = window.read(kSoakExchanges / 2, 0, settleTimeMs(9600));
-    const double cpuMs = ownCpuMs() - cpuBefore;
-    retireIdlePoolThreads();
-    const long residentAfter = residentKiB();
-    const int descriptorsAfter = openFileDescriptorCount();
+                 std::to_string(kSoakExchanges * settleTimeMs(9600) / 1000) +
+                 " s), between two halves of bare exchanges");
+    Soak soak;
+    const BareExchanges bare = bareExchangesAround(simulator.device(), kBareExchangeCount,
+                                                   [&] { soak = soakWindow(simulator.device()); });
 
-    std::vector<double> cycles = firstHalf.durationsMs;
-    cycles.insert(cycles.end(), secondHalf.durationsMs.begin(), secondHalf.durationsMs.end());
-    const int shown = firstHalf.succeeded + secondHalf.succeeded;
-    const bool sound = firstHalf.finished && secondHalf.finished && shown == kSoakExchanges;
+    const bool sound = soak.finished && soak.shown == kSoakExchanges;
     const std::string cycleCount = std::to_string(kSoakExchanges);
-    rows.add("Window read cycle, " + cycleCount + ", no pacing", "9600", "median", median(cycles),
-             Unit::Milliseconds)
-        .withNote(fraction(shown, kSoakExchanges) + " shown; settle wait " +
+    rows.add("Window read cycle, " + cycleCount + ", no pacing", "9600", "median",
+             ifAny(soak.cyclesMs, median), Unit::Milliseconds)
+        .withNote(fraction(soak.shown, kSoakExchanges) + " shown; settle wait " +
                   std::to_string(settleTimeMs(9600)) + " ms");
-    rows.add("Window CPU (user+sys), " + cycleCount + " read cycles", "9600", "per read cycle",
-             cpuMs / kSoakExchanges, Unit::CpuMilliseconds)
-        .judge(Target::below(kWindowCpuTargetMs), sound);
+    addCpuAboveBareExchange(rows, "Window CPU (user+sys), " + cycleCount + " read cycles",
+                            "per read cycle", soak.cpuMs / kSoakExchanges, bare, kWindowCpuTargetMs,
+                            sound, "");
 
     const std::string memory = "VmRSS over those " + cycleCount;
-    rows.add(memory, "", "growth", double(residentAfter - residentBefore), Unit::KiB)
+    rows.add(memory, "", "growth", double(soak.residentAfter - soak.residentBefore), Unit::KiB)
         .judge(Target::below(kResidentGrowthToleranceKiB), sound);
-    rows.add(memory, "", "growth half-way", double(residentHalfway - residentBefore), Unit::KiB);
-    rows.add(memory, "", "after", double(residentAfter) / 1024.0, Unit::MiB);
+    rows.add(memory, "", "growth half-way", double(soak.residentHalfway - soak.residentBefore),
+             Unit::KiB);
+    rows.add(memory, "", "after", double(soak.residentAfter) / 1024.0, Unit::MiB);
     const std::string descriptors = "Open fds over those " + cycleCount;
-    rows.add(descriptors, "", "change", double(descriptorsAfter - descriptorsBefore), Unit::Count)
+    rows.add(descriptors, "", "change", double(soak.descriptorsAfter - soak.descriptorsBefore),
+             Unit::Count)
         .judge(Target::exactly(0), sound);
-    rows.add(descriptors, "", "after", double(descriptorsAfter), Unit::Count);
+    rows.add(descriptors, "", "after", double(soak.descriptorsAfter), Unit::Count);
 }
 
 void addIdleWindow(RunRows& rows, const Progress& progress) {

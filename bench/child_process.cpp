@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -84,6 +85,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     const std::vector<char*> argv = pointersTo(argumentTexts);
     const std::vector<char*> envp = pointersTo(environmentTexts);
 
+    spawned_ = Clock::now();
     const int spawnError =
         ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -157,9 +159,12 @@ std::optional<ChildProcess::Ending> ChildProcess::wait(int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!ending_ && pid_ > 0) {
         int status = 0;
-        const pid_t reaped = ::waitpid(pid_, &status, WNOHANG);
+        rusage usage{};
+        const pid_t reaped = ::wait4(pid_, &status, WNOHANG, &usage);
         if (reaped == pid_ || (reaped < 0 && errno != EINTR)) {
-            ending_ = Ending{WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+            ending_ =
+                Ending{WIFEXITED(status) ? WEXITSTATUS(status) : -1, cpuMs(usage),
+                       std::chrono::duration<double, std::milli>(Clock::now() - spawned_).count()};
             break;
         }
         if (Clock::now() >= deadline) {

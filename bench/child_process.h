@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -20,7 +21,9 @@ public:
     };
 
     struct Ending {
-        int exitStatus = -1; // -1 when it ended on a signal
+        int exitStatus = -1;   // -1 when it ended on a signal
+        double cpuMs = 0;      // its user and system time, from wait4
+        double lifetimeMs = 0; // from the spawn to the moment it was reaped (2 ms resolution)
     };
 
     // Throws std::runtime_error when the program cannot be started.
@@ -41,6 +44,7 @@ public:
     std::optional<Ending> wait(int timeoutMs);
     // SIGTERM and the wait, SIGKILL when it does not end within 2 s.
     std::optional<Ending> stop();
+    pid_t pid() const { return pid_; }
     // Its largest VmHWM seen while its output was awaited (sampled every 10 ms at least).
     long peakResidentKiB() const { return peakResidentKiB_; }
 
@@ -50,6 +54,7 @@ private:
     Output readMore(int timeoutMs);
 
     pid_t pid_ = -1;
+    std::chrono::steady_clock::time_point spawned_;
     int stdoutFd_ = -1;
     std::string pending_;
     std::optional<Ending> ending_;

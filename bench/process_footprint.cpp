@@ -1,17 +1,22 @@
 #include "process_footprint.h"
 
+#include <climits>
+#include <cstdlib>
 #include <dirent.h>
 #include <fstream>
+#include <sstream>
 #include <sys/resource.h>
 #include <sys/utsname.h>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace darq::bench {
 
 namespace {
 
-long statusFieldKiB(const std::string& process, const std::string& field) {
-    std::ifstream status("/proc/" + process + "/status");
+long statusFieldOfFile(const std::string& path, const std::string& field) {
+    std::ifstream status(path);
     std::string line;
     while (std::getline(status, line)) {
         if (line.rfind(field, 0) == 0) {
@@ -19,6 +24,30 @@ long statusFieldKiB(const std::string& process, const std::string& field) {
         }
     }
     return -1;
+}
+
+long statusFieldKiB(const std::string& process, const std::string& field) {
+    return statusFieldOfFile("/proc/" + process + "/status", field);
+}
+
+std::vector<std::string> directoryEntries(const std::string& path) {
+    std::vector<std::string> names;
+    DIR* listing = ::opendir(path.c_str());
+    if (listing == nullptr) {
+        return names;
+    }
+    while (const dirent* entry = ::readdir(listing)) {
+        if (entry->d_name[0] != '.') {
+            names.emplace_back(entry->d_name);
+        }
+    }
+    ::closedir(listing);
+    return names;
+}
+
+std::string realPath(const std::string& path) {
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
 }
 
 } // namespace
@@ -32,24 +61,81 @@ long highWaterResidentKiB(const std::string& process) {
 }
 
 int openFileDescriptorCount() {
-    DIR* listing = ::opendir("/proc/self/fd");
-    if (listing == nullptr) {
-        return -1;
-    }
-    int count = 0;
-    while (const dirent* entry = ::readdir(listing)) {
-        if (entry->d_name[0] != '.') {
-            ++count;
-        }
-    }
-    ::closedir(listing);
-    return count - 1;
+    return int(directoryEntries("/proc/self/fd").size()) - 1;
 }
 
 long peakResidentKiB() {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
+}
+
+double cpuMs(const rusage& usage) {
+    const auto ms = [](const timeval& time) {
+        return double(time.tv_sec) * 1000.0 + double(time.tv_usec) / 1000.0;
+    };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+double ownCpuMs() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return cpuMs(usage);
+}
+
+std::optional<ProcessActivity> processActivity(pid_t pid) {
+    const std::string process = "/proc/" + std::to_string(pid);
+    std::ifstream stat(process + "/stat");
+    std::string line;
+    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) {
+        return std::nullopt;
+    }
+    // After the name in parentheses: state, then utime and stime as the 12th and 13th fields.
+    std::istringstream fields(line.substr(line.rfind(')') + 1));
+    std::string field;
+    long ticks = 0;
+    for (int index = 0; index < 13 && fields >> field; ++index) {
+        if (index >= 11) {
+            ticks += std::stol(field);
+        }
+    }
+    ProcessActivity activity;
+    activity.cpuMs = double(ticks) * 1000.0 / double(::sysconf(_SC_CLK_TCK));
+    for (const std::string& thread : directoryEntries(process + "/task")) {
+        const std::string status = process + "/task/" + thread + "/status";
+        const long voluntary = statusFieldOfFile(status, "voluntary_ctxt_switches:");
+        const long involuntary = statusFieldOfFile(status, "nonvoluntary_ctxt_switches:");
+        if (voluntary >= 0 && involuntary >= 0) {
+            activity.switchesByThread[std::stol(thread)] = voluntary + involuntary;
+        }
+    }
+    return activity;
+}
+
+long switchesBetween(const ProcessActivity& before, const ProcessActivity& after) {
+    long switches = 0;
+    for (const auto& [thread, count] : after.switchesByThread) {
+        const auto earlier = before.switchesByThread.find(thread);
+        switches += count - (earlier == before.switchesByThread.end() ? 0 : earlier->second);
+    }
+    return switches;
+}
+
+bool holdsOpen(pid_t pid, const std::string& device) {
+    const std::string wanted = realPath(device);
+    const std::string descriptors = "/proc/" + std::to_string(pid) + "/fd";
+    for (const std::string& descriptor : directoryEntries(descriptors)) {
+        if (realPath(descriptors + "/" + descriptor) == wanted) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string ownProgramPath() {
+    char path[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    return length > 0 ? std::string(path, std::size_t(length)) : std::string();
 }
 
 std::string machineDescription() {

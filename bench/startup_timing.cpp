@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <unistd.h>
 
 namespace darq::bench {
 
@@ -21,12 +20,6 @@ using Clock = std::chrono::steady_clock;
 
 double millisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-std::string ownProgramPath() {
-    char path[4096];
-    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    return length > 0 ? std::string(path, std::size_t(length)) : std::string();
 }
 
 // Reports once the window's first paint has run through: the report is queued behind the paint,

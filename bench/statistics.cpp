@@ -27,4 +27,12 @@ double percentile(std::vector<double> samples, double fraction) {
     return samples[std::clamp<std::size_t>(rank, 1, samples.size()) - 1];
 }
 
+double p95(const std::vector<double>& samples) {
+    return percentile(samples, 0.95);
+}
+
+double p99(const std::vector<double>& samples) {
+    return percentile(samples, 0.99);
+}
+
 } // namespace darq::bench

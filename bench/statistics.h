@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <vector>
 
 namespace darq::bench {
@@ -9,5 +10,13 @@ double median(std::vector<double> samples);
 double worst(const std::vector<double>& samples);
 // The value below which `fraction` (0..1) of the samples lie, nearest rank.
 double percentile(std::vector<double> samples, double fraction);
+double p95(const std::vector<double>& samples);
+double p99(const std::vector<double>& samples);
+
+// The statistic of the samples; none when there are no samples.
+template <typename Statistic>
+std::optional<double> ifAny(const std::vector<double>& samples, Statistic statistic) {
+    return samples.empty() ? std::nullopt : std::optional<double>(statistic(samples));
+}
 
 } // namespace darq::bench

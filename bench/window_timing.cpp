@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QPushButton>
 
 namespace darq::bench {
@@ -21,7 +20,6 @@ EventLoopProbe::EventLoopProbe(int periodMs) : periodMs_(periodMs) {
 }
 
 void EventLoopProbe::start() {
-    latenessMs_.clear();
     clock_.start();
     lastTickNs_ = 0;
     timer_.start();
@@ -62,17 +60,18 @@ bool ToolWindow::selectRate(int baud) {
 
 CycleRun ToolWindow::read(int cycles, int gapMs, int settleMs) {
     auto* readButton = form_->findChild<QPushButton*>(QStringLiteral("Command2"));
-    auto* flow = form_->findChild<QLabel*>(QStringLiteral("Label4"));
-    const QString noData = QStringLiteral("无数据\u201C");
-    return runReadCycles(
-        form_.get(), &Form1::readCycleEnded,
-        [readButton, flow] {
-            // An empty flow field tells this cycle's reading from the one before it.
-            flow->clear();
-            readButton->click();
-        },
-        [flow, noData] { return !flow->text().isEmpty() && flow->text() != noData; }, cycles, gapMs,
+    // The window says with each cycle's end whether a reading went on display; connected ahead of
+    // the timing, so that the answer is in when the cycle is counted.
+    auto lastFailure = std::make_shared<QString>();
+    const QMetaObject::Connection told =
+        QObject::connect(form_.get(), &Form1::readCycleEnded,
+                         [lastFailure](const QString& failure) { *lastFailure = failure; });
+    const CycleRun run = runReadCycles(
+        form_.get(), &Form1::readCycleEnded, [readButton] { readButton->click(); },
+        [lastFailure] { return lastFailure->isEmpty(); }, cycles, gapMs,
         cycles * (settleMs + gapMs) * 3 + 10000);
+    QObject::disconnect(told);
+    return run;
 }
 
 } // namespace darq::bench

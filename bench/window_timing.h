@@ -58,9 +58,10 @@ runReadCycles(Window* window, CycleEndedSignal cycleEnded, const std::function<v
 class EventLoopProbe {
 public:
     explicit EventLoopProbe(int periodMs);
+    // Each start adds to the samples of earlier ones, so that one probe can watch several slices.
     void start();
     void stop();
-    // Each gap between ticks minus the period.
+    // Each gap between ticks minus the period, within the slices watched.
     const std::vector<double>& latenessMs() const { return latenessMs_; }
 
 private:

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "progress.h"
+#include "result_table.h"
+
+namespace darq::bench {
+
+// A figure measures one thing with simulators, windows and programs of its own, says on
+// `progress` what it is doing, and adds its rows, each statistic one row. It throws
+// std::runtime_error only when the bench itself cannot go on (darq-sim does not start).
+using FigureFunction = void (*)(RunRows& rows, const Progress& progress);
+
+// darq-read (read_figures.cpp).
+void addReadLatencies(RunRows& rows, const Progress& progress);
+void addReadCpu(RunRows& rows, const Progress& progress);
+void addBusCycle(RunRows& rows, const Progress& progress);
+void addScanSweep(RunRows& rows, const Progress& progress);
+void addFindTimes(RunRows& rows, const Progress& progress);
+
+// The window (window_figures.cpp).
+void addWindowReadCycles(RunRows& rows, const Progress& progress);
+void addEventLoopStall(RunRows& rows, const Progress& progress);
+void addNaiveStall(RunRows& rows, const Progress& progress);
+void addStartup(RunRows& rows, const Progress& progress);
+void addWindowSoak(RunRows& rows, const Progress& progress);
+void addIdleWindow(RunRows& rows, const Progress& progress);
+void addBenchPeak(RunRows& rows, const Progress& progress);
+
+} // namespace darq::bench

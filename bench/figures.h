@@ -20,6 +20,7 @@ void addFindTimes(RunRows& rows, const Progress& progress);
 // The window (window_figures.cpp).
 void addWindowReadCycles(RunRows& rows, const Progress& progress);
 void addEventLoopStall(RunRows& rows, const Progress& progress);
+void addTrafficLogStall(RunRows& rows, const Progress& progress);
 void addNaiveStall(RunRows& rows, const Progress& progress);
 void addStartup(RunRows& rows, const Progress& progress);
 void addWindowSoak(RunRows& rows, const Progress& progress);

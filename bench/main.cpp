@@ -72,6 +72,10 @@ constexpr Figure kFigures[] = {
     {"stall", addEventLoopStall, true,
      "Event-loop probe: lateness of each tick of a 5 ms precise timer, in 5 slices of 0.6 s "
      "idle alternating with 5 slices of 10 reads.\n"},
+    {"log-stall", addTrafficLogStall, true,
+     "Traffic log: the same probe with the log window open and holding its 10,000 rows (copies "
+     "of a real one), each read adding\n"
+     "  a row and dropping the oldest; then its memory before and after 20,000 more rows.\n"},
     {"naive-stall", addNaiveStall, true,
      "Naive window: the same probe around a window that sleeps through the 100 ms wait, 4 reads "
      "a slice; it exists only in the bench.\n"},

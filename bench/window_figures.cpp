@@ -10,6 +10,8 @@
 #include "statistics.h"
 #include "window_timing.h"
 
+#include "ui/traffic_log.h"
+
 #include <QEventLoop>
 #include <QPushButton>
 #include <QThreadPool>
@@ -40,6 +42,7 @@ constexpr int kWarmUpExchanges = 20;
 constexpr int kSoakExchanges = 1000;
 constexpr double kWindowCpuTargetMs = 1.0;
 constexpr double kResidentGrowthToleranceKiB = 1024;
+constexpr int kLogRowsAfterFull = 2 * TrafficLogModel::kMaxRows;
 constexpr int kIdleWindowSeconds = 60;
 // Qt ends a thread of its pool once it has been idle for 30 s; the window's start-up leaves a
 // few behind, and their one ending is not the idle window's doing.
@@ -202,6 +205,46 @@ void addEventLoopStall(RunRows& rows, const Progress& progress) {
         .withNote(fraction(samples.cycles.succeeded, reads) + " shown");
     rows.add(figure, "9600", "p99", p99(samples.readingMs), Unit::Milliseconds);
     rows.add(figure, "9600", "worst", worst(samples.readingMs), Unit::Milliseconds);
+}
+
+void addTrafficLogStall(RunRows& rows, const Progress& progress) {
+    const int reads = kStallSlices * kReadsPerStallSlice;
+    Simulator simulator(pacedSimulatorArguments());
+    ToolWindow window(simulator.device());
+    requireOpenPort(window, simulator.device());
+    window.selectRate(9600);
+    window.read(1, 0, settleTimeMs(9600));
+    window.showTrafficLog();
+    window.repeatNewestLogRow(TrafficLogModel::kMaxRows);
+    waitInEventLoop(kIdleSliceMs);
+    progress.say("event-loop stall with the traffic log open and full, " + std::to_string(reads) +
+                 " reads between idle slices");
+    const StallSamples samples = interleavedStall(kReadsPerStallSlice, [&window](int slice) {
+        return window.read(slice, kGapBetweenPressesMs, settleTimeMs(9600));
+    });
+    const std::string full = std::to_string(TrafficLogModel::kMaxRows) + " rows";
+    const std::string figure =
+        "Event-loop stall, window reading " + std::to_string(reads) + "x, log open, " + full;
+    const bool allShown = samples.cycles.finished && samples.cycles.succeeded == reads;
+    rows.add(figure, "9600", "p99 - idle p99", p99(samples.readingMs) - p99(samples.idleMs),
+             Unit::Milliseconds)
+        .judge(Target::atMost(kStallTargetMs), allShown)
+        .withNote(fraction(samples.cycles.succeeded, reads) + " shown");
+    rows.add(figure, "9600", "p99", p99(samples.readingMs), Unit::Milliseconds);
+    rows.add(figure, "9600", "worst", worst(samples.readingMs), Unit::Milliseconds);
+    rows.add(figure, "9600", "idle p99", p99(samples.idleMs), Unit::Milliseconds);
+
+    progress.say("traffic log: " + std::to_string(kLogRowsAfterFull) + " more rows, log full");
+    retireIdlePoolThreads();
+    const long residentFull = residentKiB();
+    window.repeatNewestLogRow(kLogRowsAfterFull);
+    waitInEventLoop(kIdleSliceMs);
+    retireIdlePoolThreads();
+    const std::string memory =
+        "VmRSS, log full, " + std::to_string(kLogRowsAfterFull) + " more rows";
+    rows.add(memory, "", "growth", double(residentKiB() - residentFull), Unit::KiB)
+        .judge(Target::below(kResidentGrowthToleranceKiB));
+    rows.add(memory, "", "with " + full, double(residentFull) / 1024.0, Unit::MiB);
 }
 
 void addNaiveStall(RunRows& rows, const Progress& progress) {

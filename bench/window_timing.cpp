@@ -1,6 +1,7 @@
 #include "window_timing.h"
 
 #include "ui/form1.h"
+#include "ui/traffic_log.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -72,6 +73,18 @@ CycleRun ToolWindow::read(int cycles, int gapMs, int settleMs) {
         cycles * (settleMs + gapMs) * 3 + 10000);
     QObject::disconnect(told);
     return run;
+}
+
+void ToolWindow::showTrafficLog() {
+    form_->showTrafficLog();
+}
+
+void ToolWindow::repeatNewestLogRow(int rows) {
+    auto* log = form_->findChild<TrafficLogModel*>();
+    const TrafficLogEntry newest = log->entries().back();
+    for (int row = 0; row < rows; ++row) {
+        log->addEntry(newest);
+    }
 }
 
 } // namespace darq::bench

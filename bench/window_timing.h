@@ -84,6 +84,11 @@ public:
     bool selectRate(int baud);
     // Presses "读取" (Command2) `cycles` times, timed up to readCycleEnded.
     CycleRun read(int cycles, int gapMs, int settleMs);
+    // Opens the traffic log beside the window, as F12 does.
+    void showTrafficLog();
+    // Adds `rows` copies of the log's newest row, as hours of reading would leave them; the log
+    // needs a row, so read once before.
+    void repeatNewestLogRow(int rows);
 
 private:
     std::unique_ptr<Form1> form_;

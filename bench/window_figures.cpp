@@ -106,6 +106,24 @@ StallSamples interleavedStall(int readsPerSlice,
     return samples;
 }
 
+StallSamples windowStall(ToolWindow& window) {
+    return interleavedStall(kReadsPerStallSlice, [&window](int slice) {
+        return window.read(slice, kGapBetweenPressesMs, settleTimeMs(9600));
+    });
+}
+
+// The window's stall, judged against the idle probe of the same run.
+void addWindowStallRows(RunRows& rows, const std::string& figure, const StallSamples& samples) {
+    const int reads = kStallSlices * kReadsPerStallSlice;
+    const bool allShown = samples.cycles.finished && samples.cycles.succeeded == reads;
+    rows.add(figure, "9600", "p99 - idle p99", p99(samples.readingMs) - p99(samples.idleMs),
+             Unit::Milliseconds)
+        .judge(Target::atMost(kStallTargetMs), allShown)
+        .withNote(fraction(samples.cycles.succeeded, reads) + " shown");
+    rows.add(figure, "9600", "p99", p99(samples.readingMs), Unit::Milliseconds);
+    rows.add(figure, "9600", "worst", worst(samples.readingMs), Unit::Milliseconds);
+}
+
 // Qt's global thread pool keeps idle threads for 30 s, each with an event descriptor; one that
 // expires in the middle of the soak would make the count drop for reasons of its own. Both counts
 // are taken with the pool emptied.
@@ -188,9 +206,7 @@ void addEventLoopStall(RunRows& rows, const Progress& progress) {
     window.selectRate(9600);
     progress.say("event-loop stall of the window, " + std::to_string(reads) +
                  " reads between idle slices");
-    const StallSamples samples = interleavedStall(kReadsPerStallSlice, [&window](int slice) {
-        return window.read(slice, kGapBetweenPressesMs, settleTimeMs(9600));
-    });
+    const StallSamples samples = windowStall(window);
     const std::string idle = "Event-loop probe, idle between the reads";
     rows.add(idle, "", "p99", p99(samples.idleMs), Unit::Milliseconds)
         .withNote(std::to_string(kStallSlices) + " slices of " + std::to_string(kIdleSliceMs) +
@@ -198,13 +214,7 @@ void addEventLoopStall(RunRows& rows, const Progress& progress) {
     rows.add(idle, "", "worst", worst(samples.idleMs), Unit::Milliseconds);
 
     const std::string figure = "Event-loop stall, window reading " + std::to_string(reads) + "x";
-    const bool allShown = samples.cycles.finished && samples.cycles.succeeded == reads;
-    rows.add(figure, "9600", "p99 - idle p99", p99(samples.readingMs) - p99(samples.idleMs),
-             Unit::Milliseconds)
-        .judge(Target::atMost(kStallTargetMs), allShown)
-        .withNote(fraction(samples.cycles.succeeded, reads) + " shown");
-    rows.add(figure, "9600", "p99", p99(samples.readingMs), Unit::Milliseconds);
-    rows.add(figure, "9600", "worst", worst(samples.readingMs), Unit::Milliseconds);
+    addWindowStallRows(rows, figure, samples);
 }
 
 void addTrafficLogStall(RunRows& rows, const Progress& progress) {
@@ -219,19 +229,11 @@ void addTrafficLogStall(RunRows& rows, const Progress& progress) {
     waitInEventLoop(kIdleSliceMs);
     progress.say("event-loop stall with the traffic log open and full, " + std::to_string(reads) +
                  " reads between idle slices");
-    const StallSamples samples = interleavedStall(kReadsPerStallSlice, [&window](int slice) {
-        return window.read(slice, kGapBetweenPressesMs, settleTimeMs(9600));
-    });
+    const StallSamples samples = windowStall(window);
     const std::string full = std::to_string(TrafficLogModel::kMaxRows) + " rows";
     const std::string figure =
         "Event-loop stall, window reading " + std::to_string(reads) + "x, log open, " + full;
-    const bool allShown = samples.cycles.finished && samples.cycles.succeeded == reads;
-    rows.add(figure, "9600", "p99 - idle p99", p99(samples.readingMs) - p99(samples.idleMs),
-             Unit::Milliseconds)
-        .judge(Target::atMost(kStallTargetMs), allShown)
-        .withNote(fraction(samples.cycles.succeeded, reads) + " shown");
-    rows.add(figure, "9600", "p99", p99(samples.readingMs), Unit::Milliseconds);
-    rows.add(figure, "9600", "worst", worst(samples.readingMs), Unit::Milliseconds);
+    addWindowStallRows(rows, figure, samples);
     rows.add(figure, "9600", "idle p99", p99(samples.idleMs), Unit::Milliseconds);
 
     progress.say("traffic log: " + std::to_string(kLogRowsAfterFull) + " more rows, log full");

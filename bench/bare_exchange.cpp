@@ -5,8 +5,10 @@
 
 #include "protocol/read_request.h"
 #include "protocol/reply.h"
+#include "protocol/reply_completion.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
@@ -18,7 +20,6 @@ namespace darq::bench {
 namespace {
 
 constexpr int kReplyWaitMs = 100;
-constexpr int kQuietGapMs = 20;
 
 // Reads whatever arrives within `timeoutMs`; false when nothing did.
 bool readWithin(int fd, int timeoutMs, std::size_t& received) {
@@ -48,6 +49,8 @@ int runBareExchanges(const std::string& device, int count) {
     line.c_cflag |= CSTOPB | CLOCAL | CREAD;
     ::tcsetattr(fd, TCSANOW, &line);
     const ReadRequest request = *buildReadRequest(1);
+    const int quietGapMs =
+        int(std::chrono::duration_cast<std::chrono::milliseconds>(replyGap(9600)).count());
     int answered = 0;
     const double cpuBefore = ownCpuMs();
     for (int reading = 0; reading < count; ++reading) {
@@ -62,7 +65,7 @@ int runBareExchanges(const std::string& device, int count) {
         }
         // The reply is complete once the line has been quiet for the gap, as darq-read decides.
         while (received >= kReplyLength && arriving) {
-            arriving = readWithin(fd, kQuietGapMs, received);
+            arriving = readWithin(fd, quietGapMs, received);
         }
         answered += received >= kReplyLength ? 1 : 0;
         std::printf("%d %zu\n", reading, received);

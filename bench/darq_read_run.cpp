@@ -116,10 +116,6 @@ CsvOutput::CsvOutput(const std::string& text) {
     }
 }
 
-bool CsvOutput::hasColumn(const std::string& name) const {
-    return std::find(header_.begin(), header_.end(), name) != header_.end();
-}
-
 std::string CsvOutput::field(int record, const std::string& column) const {
     const auto found = std::find(header_.begin(), header_.end(), column);
     if (found == header_.end() || record < 0 || record >= recordCount()) {

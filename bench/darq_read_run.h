@@ -33,7 +33,6 @@ class CsvOutput {
 public:
     explicit CsvOutput(const std::string& text);
 
-    bool hasColumn(const std::string& name) const;
     int recordCount() const { return int(records_.size()); }
     // The field of that column in that record; empty when there is none.
     std::string field(int record, const std::string& column) const;

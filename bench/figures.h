@@ -7,7 +7,8 @@ namespace darq::bench {
 
 // A figure measures one thing with simulators, windows and programs of its own, says on
 // `progress` what it is doing, and adds its rows, each statistic one row. It throws
-// std::runtime_error only when the bench itself cannot go on (darq-sim does not start).
+// std::runtime_error only when the bench itself cannot go on (darq-sim does not start, or a
+// window cannot open its port).
 using FigureFunction = void (*)(RunRows& rows, const Progress& progress);
 
 // darq-read (read_figures.cpp).

@@ -6,6 +6,8 @@
 #include "result_table.h"
 #include "startup_timing.h"
 
+#include "protocol/number_list.h"
+
 #include <QApplication>
 
 #include <cstdio>
@@ -142,15 +144,11 @@ BenchOptions parseOptions(const std::vector<std::string>& arguments) {
         }
         const std::string& value = arguments[++index];
         if (name == "--repeat") {
-            std::size_t used = 0;
-            try {
-                options.repeat = std::stoi(value, &used);
-            } catch (const std::exception&) {
-                used = 0;
-            }
-            if (used != value.size() || options.repeat < 1 || options.repeat > 20) {
+            const std::optional<int> repeat = parsePlainNumber(value);
+            if (!repeat || *repeat < 1 || *repeat > 20) {
                 throw std::invalid_argument("--repeat takes a number from 1 to 20: " + value);
             }
+            options.repeat = *repeat;
         } else {
             for (const std::string& figure : commaSeparated(value)) {
                 if (!knownFigure(figure)) {

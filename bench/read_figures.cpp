@@ -23,7 +23,6 @@ constexpr int kCpuReads = 1000;
 constexpr double kReadCpuTargetMs = 0.5;
 // Long enough for an unpaced reply to end by its quiet gap (20 ms) rather than by the wait.
 constexpr int kUnpacedTimeoutMs = 100;
-constexpr int kTurnaroundAllowanceMs = 50;
 constexpr int kBusCycles = 3;
 constexpr int kBusAddresses = 32;
 constexpr const char* kBusInstruments = "1,5,9-14";
@@ -32,9 +31,11 @@ constexpr double kBusTargetRatio = 1.15;
 constexpr const char* kSweepAddresses = "2-33";
 constexpr int kSweepAddressCount = 32;
 constexpr double kSweepTargetRatio = 1.1;
-constexpr int kScanRates[] = {9600, 4800, 2400, 1200};
 constexpr int kFindAddresses[] = {1, 128};
 constexpr int kFullScanAllowanceMs = 200000;
+
+// What darq-read --scan does without --timeout: its rates in order and its turnaround allowance.
+const SearchPlan kDefaultSearch;
 
 double readTargetMs(int baud) {
     return 1.2 * wireLimitMs(baud) + 25.0;
@@ -62,7 +63,7 @@ std::vector<double> sentToTaken(const std::vector<TracedExchange>& traced) {
 // A poll that nobody answers costs, on a wire, the request and the reply it waited for plus the
 // allowance for an instrument to turn round: the same wait a search makes at each address.
 double unansweredBoundMs(int baud) {
-    return wireTimeMs(kRequestLength + kReplyLength, baud) + kTurnaroundAllowanceMs;
+    return wireTimeMs(kRequestLength + kReplyLength, baud) + kDefaultSearch.turnaroundAllowanceMs;
 }
 
 } // namespace
@@ -134,7 +135,7 @@ void addBusCycle(RunRows& rows, const Progress& progress) {
         kBusInstrumentCount * wireLimitMs(9600) + silent * unansweredBoundMs(9600);
     // On a pseudo-terminal the request leaves at once, so darq-read's wait, counted from the end
     // of the send, is the whole wait a search makes for one address.
-    const int budget = attemptBudgetMs(9600, kTurnaroundAllowanceMs);
+    const int budget = attemptBudgetMs(9600, kDefaultSearch.turnaroundAllowanceMs);
     const std::string addresses = "1-" + std::to_string(kBusAddresses);
 
     const auto cycleTimes = [&](int cycles, const std::vector<std::string>& timeout) {
@@ -195,8 +196,9 @@ void addScanSweep(RunRows& rows, const Progress& progress) {
     // At the default address 1, which the sweep leaves out: a line where nobody answers.
     Simulator simulator(pacedSimulatorArguments());
     double budgetsMs = 0;
-    for (const int baud : kScanRates) {
-        budgetsMs += kSweepAddressCount * attemptBudgetMs(baud, kTurnaroundAllowanceMs);
+    for (const int baud : kDefaultSearch.baudRates) {
+        budgetsMs +=
+            kSweepAddressCount * attemptBudgetMs(baud, kDefaultSearch.turnaroundAllowanceMs);
     }
     progress.say("darq-read --scan where nobody answers, addresses " +
                  std::string(kSweepAddresses) + " at every rate (~" +
@@ -245,7 +247,7 @@ void addFindTimes(RunRows& rows, const Progress& progress) {
     reader.stop();
     const CsvOutput csv(lines);
     const std::string figure = "Time to find an instrument, default scan order";
-    for (const int baud : kScanRates) {
+    for (const int baud : kDefaultSearch.baudRates) {
         for (const int address : kFindAddresses) {
             std::optional<double> foundAfter;
             for (int record = 0; record < csv.recordCount(); ++record) {

@@ -5,6 +5,20 @@
 
 namespace darq::bench {
 
+namespace {
+
+// The value below which `fraction` (0..1) of the samples lie, nearest rank.
+double percentile(std::vector<double> samples, double fraction) {
+    if (samples.empty()) {
+        return 0.0;
+    }
+    std::sort(samples.begin(), samples.end());
+    const auto rank = static_cast<std::size_t>(std::ceil(fraction * double(samples.size())));
+    return samples[std::clamp<std::size_t>(rank, 1, samples.size()) - 1];
+}
+
+} // namespace
+
 double median(std::vector<double> samples) {
     if (samples.empty()) {
         return 0.0;
@@ -16,15 +30,6 @@ double median(std::vector<double> samples) {
 
 double worst(const std::vector<double>& samples) {
     return samples.empty() ? 0.0 : *std::max_element(samples.begin(), samples.end());
-}
-
-double percentile(std::vector<double> samples, double fraction) {
-    if (samples.empty()) {
-        return 0.0;
-    }
-    std::sort(samples.begin(), samples.end());
-    const auto rank = static_cast<std::size_t>(std::ceil(fraction * double(samples.size())));
-    return samples[std::clamp<std::size_t>(rank, 1, samples.size()) - 1];
 }
 
 double p95(const std::vector<double>& samples) {

@@ -31,6 +31,7 @@ constexpr int kGapBetweenPressesMs = 20;
 constexpr int kProbePeriodMs = 5;
 constexpr int kStallSlices = 5;
 constexpr int kReadsPerStallSlice = 10;
+constexpr int kStallReads = kStallSlices * kReadsPerStallSlice;
 // The sleeping counter-example stalls on every read; a few show it.
 constexpr int kNaiveReadsPerStallSlice = 4;
 constexpr int kIdleSliceMs = 600;
@@ -114,7 +115,7 @@ StallSamples windowStall(ToolWindow& window) {
 
 // The window's stall, judged against the idle probe of the same run.
 void addWindowStallRows(RunRows& rows, const std::string& figure, const StallSamples& samples) {
-    const int reads = kStallSlices * kReadsPerStallSlice;
+    const int reads = kStallReads;
     const bool allShown = samples.cycles.finished && samples.cycles.succeeded == reads;
     rows.add(figure, "9600", "p99 - idle p99", p99(samples.readingMs) - p99(samples.idleMs),
              Unit::Milliseconds)
@@ -199,7 +200,7 @@ void addWindowReadCycles(RunRows& rows, const Progress& progress) {
 }
 
 void addEventLoopStall(RunRows& rows, const Progress& progress) {
-    const int reads = kStallSlices * kReadsPerStallSlice;
+    const int reads = kStallReads;
     Simulator simulator(pacedSimulatorArguments());
     ToolWindow window(simulator.device());
     requireOpenPort(window, simulator.device());
@@ -218,7 +219,7 @@ void addEventLoopStall(RunRows& rows, const Progress& progress) {
 }
 
 void addTrafficLogStall(RunRows& rows, const Progress& progress) {
-    const int reads = kStallSlices * kReadsPerStallSlice;
+    const int reads = kStallReads;
     Simulator simulator(pacedSimulatorArguments());
     ToolWindow window(simulator.device());
     requireOpenPort(window, simulator.device());
@@ -359,6 +360,8 @@ void addIdleWindow(RunRows& rows, const Progress& progress) {
     }
     progress.say("idle window: waiting for its start-up threads to retire (up to " +
                  std::to_string(kPoolThreadsRetireWithinMs / 1000) + " s)");
+    // Threads of the window's start-up may not all exist yet when its port is open; counting at
+    // once could see a single thread before they come.
     std::this_thread::sleep_for(std::chrono::seconds(2));
     waitUntil(kPoolThreadsRetireWithinMs, [&window] {
         const auto activity = processActivity(window.pid());

@@ -63,13 +63,13 @@ CycleRun ToolWindow::read(int cycles, int gapMs, int settleMs) {
     auto* readButton = form_->findChild<QPushButton*>(QStringLiteral("Command2"));
     // The window says with each cycle's end whether a reading went on display; connected ahead of
     // the timing, so that the answer is in when the cycle is counted.
-    auto lastFailure = std::make_shared<QString>();
+    QString lastFailure;
     const QMetaObject::Connection told =
         QObject::connect(form_.get(), &Form1::readCycleEnded,
-                         [lastFailure](const QString& failure) { *lastFailure = failure; });
+                         [&lastFailure](const QString& failure) { lastFailure = failure; });
     const CycleRun run = runReadCycles(
         form_.get(), &Form1::readCycleEnded, [readButton] { readButton->click(); },
-        [lastFailure] { return lastFailure->isEmpty(); }, cycles, gapMs,
+        [&lastFailure] { return lastFailure.isEmpty(); }, cycles, gapMs,
         cycles * (settleMs + gapMs) * 3 + 10000);
     QObject::disconnect(told);
     return run;

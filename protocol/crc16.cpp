@@ -27,6 +27,14 @@ std::uint16_t crc16Modbus(const std::uint8_t* data, std::size_t size) {
     return static_cast<std::uint16_t>(high << 8 | low);
 }
 
+bool endsWithValidCheckValue(const Bytes& frame) {
+    if (frame.size() < 3) {
+        return false;
+    }
+    const std::uint16_t check = crc16Modbus(frame.data(), frame.size() - 2);
+    return frame[frame.size() - 2] == (check & 0xFF) && frame[frame.size() - 1] == (check >> 8);
+}
+
 int CRC16(const Bytes& data, std::uint8_t n) {
     const std::uint16_t value = crc16Modbus(data.data(), data.size());
     return n == 0 ? (value & 0xFF) : (value >> 8);

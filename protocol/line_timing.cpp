@@ -10,7 +10,6 @@ namespace darq {
 
 namespace {
 constexpr int kMinimumSettleMs = 100;
-constexpr int kTurnaroundAllowanceMs = 50;
 } // namespace
 
 double wireTimeMs(std::size_t byteCount, int baudRate) {
@@ -20,10 +19,13 @@ double wireTimeMs(std::size_t byteCount, int baudRate) {
     return 1000.0 * static_cast<double>(byteCount) * kBitsPerByte / baudRate;
 }
 
+int attemptBudgetMs(int baudRate, int turnaroundAllowanceMs) {
+    return static_cast<int>(std::ceil(wireTimeMs(kRequestLength + kReplyLength, baudRate))) +
+           turnaroundAllowanceMs;
+}
+
 int settleTimeMs(int baudRate) {
-    const double exchangeMs = wireTimeMs(kRequestLength + kReplyLength, baudRate);
-    const int needed = static_cast<int>(std::ceil(exchangeMs)) + kTurnaroundAllowanceMs;
-    return std::max(kMinimumSettleMs, needed);
+    return std::max(kMinimumSettleMs, attemptBudgetMs(baudRate));
 }
 
 } // namespace darq

@@ -26,11 +26,8 @@ std::optional<ReadRequest> buildReadRequest(int address) {
 }
 
 bool isReadRequest(const Bytes& frame) {
-    if (frame.size() != kRequestLength || frame[1] != kReadRegistersFunction) {
-        return false;
-    }
-    const std::uint16_t check = crc16Modbus(frame.data(), kRequestLength - 2);
-    return frame[6] == (check & 0xFF) && frame[7] == (check >> 8);
+    return frame.size() == kRequestLength && frame[1] == kReadRegistersFunction &&
+           endsWithValidCheckValue(frame);
 }
 
 } // namespace darq

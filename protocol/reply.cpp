@@ -10,9 +10,6 @@ namespace darq {
 
 namespace {
 
-constexpr std::uint8_t kDataByteCount = 12;
-constexpr std::size_t kCheckedLength = kReplyLength - 2;
-
 std::uint32_t bigEndian32(const Bytes& bytes, std::size_t offset) {
     return static_cast<std::uint32_t>(bytes[offset]) << 24 |
            static_cast<std::uint32_t>(bytes[offset + 1]) << 16 |
@@ -67,9 +64,8 @@ ReadOutcome decodeReply(const Bytes& received) {
     reading.totalLow = signed32(bigEndian32(received, 10));
     reading.totalDecimals = received[14];
 
-    const std::uint16_t check = crc16Modbus(received.data(), kCheckedLength);
     outcome.kind = ReadOutcome::Kind::Decoded;
-    outcome.checkValueOk = received[15] == (check & 0xFF) && received[16] == (check >> 8);
+    outcome.checkValueOk = endsWithValidCheckValue(received);
     outcome.flowText = flowText(reading);
     outcome.totalText = totalText(reading);
     outcome.reading = reading;
@@ -93,7 +89,7 @@ ReadOutcome decodeAnswer(const Bytes& request, const Bytes& received) {
 }
 
 Bytes encodeReply(std::uint8_t address, const Reading& reading) {
-    Bytes reply = {address, kReadRegistersFunction, kDataByteCount};
+    Bytes reply = {address, kReadRegistersFunction, kReplyDataByteCount};
     appendBigEndian32(reply, static_cast<std::uint32_t>(reading.flow));
     reply.push_back(reading.flowDecimals);
     reply.push_back(static_cast<std::uint8_t>(reading.totalHigh >> 8));

@@ -10,6 +10,8 @@
 namespace darq {
 
 constexpr std::size_t kReplyLength = 17;
+// The reply's byte count field: six registers of two bytes.
+constexpr std::uint8_t kReplyDataByteCount = 12;
 
 // The numbers an instrument reply carries. Multi-byte fields are big-endian on the wire.
 struct Reading {

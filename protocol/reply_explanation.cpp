@@ -10,14 +10,10 @@ namespace {
 // An exception answer: the address, the function with its top bit set, the code, the check value.
 constexpr std::size_t kExceptionLength = 5;
 constexpr std::uint8_t kExceptionFlag = 0x80;
-constexpr std::uint8_t kReplyByteCount = 12;
 
 bool isExceptionAnswer(const Bytes& reply) {
-    if (reply.size() != kExceptionLength || reply[1] != (kReadRegistersFunction | kExceptionFlag)) {
-        return false;
-    }
-    const std::uint16_t check = crc16Modbus(reply.data(), kExceptionLength - 2);
-    return reply[3] == (check & 0xFF) && reply[4] == (check >> 8);
+    return reply.size() == kExceptionLength &&
+           reply[1] == (kReadRegistersFunction | kExceptionFlag) && endsWithValidCheckValue(reply);
 }
 
 void compareHeader(const Bytes& request, const Bytes& reply, ReplyExplanation& explanation) {
@@ -27,7 +23,7 @@ void compareHeader(const Bytes& request, const Bytes& reply, ReplyExplanation& e
     if (reply[1] != kReadRegistersFunction) {
         explanation.otherFunction = reply[1];
     }
-    if (reply[2] != kReplyByteCount) {
+    if (reply[2] != kReplyDataByteCount) {
         explanation.otherByteCount = reply[2];
     }
     explanation.headerOk =

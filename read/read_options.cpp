@@ -2,6 +2,7 @@
 
 #include "protocol/number_list.h"
 #include "protocol/read_request.h"
+#include "serial/instrument_search.h"
 
 #include <algorithm>
 #include <array>
@@ -13,8 +14,6 @@ namespace darq {
 namespace {
 
 constexpr std::array<int, 4> kRates = {1200, 2400, 4800, 9600};
-// A search tries the usual rate first, then the slower ones.
-const std::vector<int> kScanRates = {9600, 4800, 2400, 1200};
 
 // The short forms, as other serial pollers have them.
 const std::map<std::string, std::string> kShortOptions = {
@@ -219,7 +218,7 @@ private:
                 options.addresses.clear(); // the whole bus
             }
             if (!wasGiven("--baud")) {
-                options.baudRates = kScanRates;
+                options.baudRates = SearchPlan().baudRates;
             }
         }
     }

@@ -40,8 +40,9 @@ enum class ReadStart {
 };
 
 // Runs read exchanges on a CommControl without ever blocking the thread: discard the receive
-// buffer, send the request, then a single-shot timer for the settle time of the port's current
-// rate; when it fires the input is taken and decoded. One exchange at a time.
+// buffer, send the request, then wait the settle time of the port's current rate, or with
+// startReadEndingEarly until a complete reply is in; then the input is taken and decoded. One
+// exchange at a time.
 class ExchangeDriver : public QObject {
     Q_OBJECT
 

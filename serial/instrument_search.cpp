@@ -5,12 +5,10 @@
 #include "serial/comm_control.h"
 #include "serial/line_settings.h"
 
-#include <QCoreApplication>
 #include <QStringList>
 #include <QTimer>
 
 #include <algorithm>
-#include <cmath>
 
 namespace darq {
 
@@ -26,8 +24,7 @@ QString rateList(const std::vector<int>& rates) {
     return names.join(QStringLiteral(", "));
 }
 
-} // namespace
-
+// At each rate address 1 first, then the rest in ascending order.
 std::vector<int> searchOrder(std::vector<int> addresses) {
     if (addresses.empty()) {
         for (int address = kMinAddress; address <= kMaxAddress; ++address) {
@@ -42,10 +39,7 @@ std::vector<int> searchOrder(std::vector<int> addresses) {
     return addresses;
 }
 
-int attemptBudgetMs(int baudRate, int turnaroundAllowanceMs) {
-    return static_cast<int>(std::ceil(wireTimeMs(kRequestLength + kReplyLength, baudRate))) +
-           turnaroundAllowanceMs;
-}
+} // namespace
 
 QString SearchHearing::summary() const {
     QStringList lines;

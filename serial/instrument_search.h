@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protocol/line_timing.h"
 #include "protocol/reply.h"
 #include "serial/exchange_driver.h"
 
@@ -16,18 +17,11 @@ class CommControl;
 // What to search: every rate in the order given, and at each rate every address, address 1 first
 // (where the instrument most often sits), then the rest in ascending order.
 struct SearchPlan {
-    std::vector<int> baudRates = {9600, 4800, 2400, 1200};
-    std::vector<int> addresses; // empty: 0 to 128
-    bool findAll = false;       // go on after the first instrument found
-    int turnaroundAllowanceMs = 50;
+    std::vector<int> baudRates = {9600, 4800, 2400, 1200}; // the usual rate first
+    std::vector<int> addresses;                            // empty: 0 to 128
+    bool findAll = false;                                  // go on after the first instrument found
+    int turnaroundAllowanceMs = kTurnaroundAllowanceMs;    // each attempt waits attemptBudgetMs
 };
-
-// The order in which a search asks the addresses.
-std::vector<int> searchOrder(std::vector<int> addresses);
-
-// The longest one attempt waits at `baudRate`: request and reply on the wire plus the allowance
-// for the instrument to turn round.
-int attemptBudgetMs(int baudRate, int turnaroundAllowanceMs);
 
 // An instrument that answered with a 17-byte reply whose check value is right.
 struct FoundInstrument {
@@ -70,7 +64,6 @@ public:
     void start();
     // Stops after the attempt under way; `finished` follows.
     void cancel();
-    bool isRunning() const { return running_; }
     int plannedAttempts() const;
 
 signals:

@@ -1,5 +1,7 @@
 #include "serial/reply_words.h"
 
+#include "protocol/bytes.h"
+
 #include <QCoreApplication>
 #include <QStringList>
 
@@ -54,8 +56,7 @@ QString headerDifferences(const ReplyExplanation& explanation) {
 } // namespace
 
 QString exceptionText(std::uint8_t code) {
-    return QStringLiteral("%1 ").arg(code, 2, 16, QLatin1Char('0')).toUpper() +
-           exceptionMeaning(code);
+    return QString::fromStdString(hexText({code})) + QLatin1Char(' ') + exceptionMeaning(code);
 }
 
 QString explanationText(const ReplyExplanation& explanation, WordsFor reader) {

@@ -163,10 +163,7 @@ void VirtualInstrument::answer(const ReceivedFrame& frame, Clock::time_point now
     const Reading reading = values_.readingAt(now);
     const Transmission transmission =
         applyFaults(frame.bytes, encodeReply(frame.bytes[0], reading), faults, random_);
-    const AnswerTiming timing =
-        options_.pacing ? pacedTiming(frame.firstByteAt, frame.bytes.size(), settings_.baudRate,
-                                      std::chrono::milliseconds(options_.turnaroundMs))
-                        : immediateTiming(now);
+    const AnswerTiming timing = timingFor(frame, now);
     queue_.schedule(transmission.echo, timing.echoFirstDue, timing.spacing);
     queue_.schedule(transmission.reply, timing.replyFirstDue, timing.spacing);
 
@@ -178,15 +175,18 @@ void VirtualInstrument::answer(const ReceivedFrame& frame, Clock::time_point now
                flowText(reading) + ", total " + totalText(reading) + " | faults: " + faultText);
 }
 
+AnswerTiming VirtualInstrument::timingFor(const ReceivedFrame& frame, Clock::time_point now) const {
+    return options_.pacing ? pacedTiming(frame.firstByteAt, frame.bytes.size(), settings_.baudRate,
+                                         std::chrono::milliseconds(options_.turnaroundMs))
+                           : immediateTiming(now);
+}
+
 void VirtualInstrument::echoUnanswered(const ReceivedFrame& frame, Clock::time_point now) {
     // An echoing adapter hears its own transmission whether or not any instrument answers.
     if (options_.faults.echo <= 0.0 || random_.uniform() >= options_.faults.echo) {
         return;
     }
-    const AnswerTiming timing =
-        options_.pacing ? pacedTiming(frame.firstByteAt, frame.bytes.size(), settings_.baudRate,
-                                      std::chrono::milliseconds(options_.turnaroundMs))
-                        : immediateTiming(now);
+    const AnswerTiming timing = timingFor(frame, now);
     queue_.schedule(frame.bytes, timing.echoFirstDue, timing.spacing);
     log_.write("TX " + hexText(frame.bytes) + " | no answer | faults: echo");
 }

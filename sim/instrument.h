@@ -4,6 +4,7 @@
 #include "sim/instrument_values.h"
 #include "sim/line_settings.h"
 #include "sim/options.h"
+#include "sim/pacing.h"
 #include "sim/request_framer.h"
 #include "sim/served_line.h"
 #include "sim/sim_log.h"
@@ -28,6 +29,8 @@ private:
     void receive(Clock::time_point now);
     void answer(const ReceivedFrame& frame, Clock::time_point now);
     void echoUnanswered(const ReceivedFrame& frame, Clock::time_point now);
+    // When the echo and the reply to `frame` go out: at the line's pace, or at once.
+    AnswerTiming timingFor(const ReceivedFrame& frame, Clock::time_point now) const;
     void sendDue(Clock::time_point now);
     std::optional<Clock::time_point> nextWakeUp() const;
 

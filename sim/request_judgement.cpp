@@ -10,14 +10,6 @@ namespace darq::sim {
 
 namespace {
 
-bool checkValueOk(const Bytes& frame) {
-    if (frame.size() < 3) {
-        return false;
-    }
-    const std::uint16_t check = crc16Modbus(frame.data(), frame.size() - 2);
-    return frame[frame.size() - 2] == (check & 0xFF) && frame[frame.size() - 1] == (check >> 8);
-}
-
 std::string hexByte(std::uint8_t value) {
     char text[8];
     std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(value));
@@ -34,7 +26,7 @@ RequestJudgement judgeRequest(const Bytes& frame, const std::vector<int>& ownAdd
         judgement.flags.push_back(std::to_string(wholeLength) + " bytes, not " +
                                   std::to_string(kRequestLength));
     }
-    if (!checkValueOk(frame)) {
+    if (!endsWithValidCheckValue(frame)) {
         judgement.flags.push_back("bad CRC");
     }
     if (frame.size() >= 2 && frame[1] != kReadRegistersFunction) {

@@ -74,8 +74,8 @@ void ScanSession::onProgress(int attemptsDone, int plannedAttempts, int baudRate
 void ScanSession::onInstrumentFound(const FoundInstrument& instrument) {
     clearProgressLine();
     ReadingRecord record;
-    record.time =
-        std::chrono::system_clock::now() - std::chrono::milliseconds(instrument.report.elapsedMs);
+    record.time = std::chrono::system_clock::time_point(
+        std::chrono::milliseconds(instrument.report.sentAt.toMSecsSinceEpoch()));
     record.address = instrument.address;
     record.baudRate = instrument.baudRate;
     record.namesInstrument = true;

@@ -62,6 +62,7 @@ ReadStart ExchangeDriver::start(int address, int waitMs, bool endWhenComplete) {
     request_ = sent.request;
     lastByteMs_ = -1;
     sinceSend_.start();
+    sentAt_ = QDateTime::currentDateTime();
     settleTimer_.start(waitMs);
     return ReadStart::Started;
 }
@@ -104,6 +105,7 @@ void ExchangeDriver::onSettled() {
     report.device = device_;
     report.baudRate = baudRate_;
     report.request = request_;
+    report.sentAt = sentAt_;
     report.outcome = takeReadReply(port_, request_);
     report.elapsedMs = sinceSend_.elapsed();
     report.endedWhileArriving = lastByteMs_ >= 0 && report.elapsedMs - lastByteMs_ < replyGapMs();
@@ -124,6 +126,7 @@ void ExchangeDriver::onPortOpenChanged(bool open) {
     report.device = device_;
     report.baudRate = baudRate_;
     report.request = request_;
+    report.sentAt = sentAt_;
     report.elapsedMs = sinceSend_.isValid() ? sinceSend_.elapsed() : 0;
     busy_ = false;
     emit finished(report);

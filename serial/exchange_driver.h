@@ -2,6 +2,7 @@
 
 #include "protocol/reply.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QMetaType>
 #include <QObject>
@@ -25,6 +26,7 @@ struct ExchangeReport {
     int baudRate = 0;
     Bytes request;        // the bytes sent
     ReadOutcome outcome;  // meaningful when completed
+    QDateTime sentAt;     // local time the request went out, ms precision
     qint64 elapsedMs = 0; // from the send to the end of the exchange
     // The wait ended with bytes still coming: the last came less than a reply gap before it.
     bool endedWhileArriving = false;
@@ -74,6 +76,7 @@ private:
     QTimer settleTimer_; // the longest wait
     QTimer quietTimer_;  // the gap that ends a complete reply early
     QElapsedTimer sinceSend_;
+    QDateTime sentAt_;
     qint64 lastByteMs_ = -1; // since the send; -1 while nothing has come
     int address_ = 0;
     QString device_; // the device the request went to

@@ -74,21 +74,23 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
         Combo2_Change();
     });
 
-    windowMenu_ = new WindowMenu(this);
+    // The right-click menu that assigns devices to the ports; the window's further commands go
+    // there too.
+    auto* windowMenu = new WindowMenu(this);
     // A new device for the selected port is taken up at once, as a click on its button would.
-    connect(windowMenu_, &WindowMenu::deviceAssigned, this, [this](int commPort) {
+    connect(windowMenu, &WindowMenu::deviceAssigned, this, [this](int commPort) {
         if (commPort == MSComm1->CommPort()) {
             Option1_Click(commPort - 1);
         }
     });
     auto* findInstrument = new QAction(tr("Find instrument…"), this);
     connect(findInstrument, &QAction::triggered, this, &Form1::startSearch);
-    windowMenu_->addAction(findInstrument);
+    windowMenu->addAction(findInstrument);
     trafficLog_ = new TrafficLogModel(this);
     auto* trafficLog = new QAction(tr("Traffic log"), this);
     trafficLog->setShortcut(Qt::Key_F12);
     connect(trafficLog, &QAction::triggered, this, &Form1::showTrafficLog);
-    windowMenu_->addAction(trafficLog);
+    windowMenu->addAction(trafficLog);
     // The shortcut works with the menu closed too.
     addAction(trafficLog);
 
@@ -353,9 +355,7 @@ void Form1::startSearch() {
 void Form1::beginSearch() {
     if (!MSComm1->PortOpen() || !searchDialog_) {
         // Closed, or the dialog closed, while the read before it waited.
-        SearchHearing nothing;
-        nothing.ended = SearchHearing::Ended::Cancelled;
-        onSearchFinished(nothing);
+        endSearchBeforeItBegan();
         return;
     }
     search_ = new InstrumentSearch(*MSComm1, SearchPlan(), this);
@@ -371,10 +371,14 @@ void Form1::cancelSearch() {
         search_->cancel();
     } else if (searchAwaitsRead_) {
         searchAwaitsRead_ = false;
-        SearchHearing nothing;
-        nothing.ended = SearchHearing::Ended::Cancelled;
-        onSearchFinished(nothing);
+        endSearchBeforeItBegan();
     }
+}
+
+void Form1::endSearchBeforeItBegan() {
+    SearchHearing nothing;
+    nothing.ended = SearchHearing::Ended::Cancelled;
+    onSearchFinished(nothing);
 }
 
 void Form1::onSearchFinished(const SearchHearing& hearing) {
@@ -430,9 +434,7 @@ void Form1::logRefusal(const QString& why) {
 // The displays keep a value until the next reading; their tooltips say when it came and, when
 // its check value was wrong, that it may be corrupted.
 void Form1::noteReadingTime(const ExchangeReport& report) {
-    const QString time = QDateTime::currentDateTime()
-                             .addMSecs(-report.elapsedMs)
-                             .toString(QStringLiteral("HH:mm:ss.zzz"));
+    const QString time = report.sentAt.toString(QStringLiteral("HH:mm:ss.zzz"));
     const ReadOutcome& outcome = report.outcome;
     if (outcome.kind != ReadOutcome::Kind::Decoded) {
         Label4->setToolTip(tr("No reply at %1").arg(time));

@@ -74,12 +74,11 @@ private:
 
     void beginSearch();
     void cancelSearch();
+    // Ends a search that was waiting for a read to finish, as a cancelled one.
+    void endSearchBeforeItBegan();
     void onSearchFinished(const SearchHearing& hearing);
 
     ExchangeDriver* exchange_ = nullptr;
-    // The right-click menu that assigns devices to the ports; the window's further commands go
-    // there too.
-    WindowMenu* windowMenu_ = nullptr;
     // One box for port failures and one for refused reads, each reused while it is up, so that
     // automatic reading on a closed port never stacks dialogs.
     QPointer<QMessageBox> portWarning_;

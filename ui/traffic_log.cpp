@@ -284,7 +284,7 @@ QVariant TrafficLogModel::headerData(int section, Qt::Orientation orientation, i
 TrafficLogEntry trafficLogEntry(const ExchangeReport& report) {
     using Outcome = TrafficLogEntry::Outcome;
     TrafficLogEntry entry;
-    entry.time = QDateTime::currentDateTime().addMSecs(-report.elapsedMs);
+    entry.time = report.sentAt;
     entry.device = report.device;
     entry.baudRate = report.baudRate;
     entry.address = report.address;

@@ -98,8 +98,8 @@ private:
 };
 
 // The entries as a CSV file in UTF-8, header first, lines ending in CRLF and fields quoted where
-// they must be: darq-read's columns time,address,outcome,flow,total,bytes,crc,latency_ms,baud,echo
-// followed by exception,header_ok,explanation,sent,received. The time is in UTC as darq-read
+// they must be: darq-read's columns time,address,outcome,flow,total,bytes,crc,latency_ms,baud,echo,
+// exception,header_ok followed by explanation,sent,received. The time is in UTC as darq-read
 // writes it, so that logs of both programs sort together; numbers never depend on the locale.
 QByteArray trafficLogCsv(const std::deque<TrafficLogEntry>& entries);
 

@@ -115,15 +115,16 @@ private:
 
 TrafficLogWindow::TrafficLogWindow(TrafficLogModel& model, QWidget* parent)
     : QWidget(parent, Qt::Window), model_(model), counters_(new QLabel(this)),
-      table_(new QTableView(this)), clearButton_(new QPushButton(tr("Clear"), this)),
-      saveButton_(new QPushButton(tr("Save…"), this)), saveStatus_(new QLabel(this)) {
+      table_(new QTableView(this)), saveStatus_(new QLabel(this)) {
+    auto* clearButton = new QPushButton(tr("Clear"), this);
+    auto* saveButton = new QPushButton(tr("Save…"), this);
     setObjectName(QStringLiteral("trafficLogWindow"));
     setWindowTitle(tr("Traffic log"));
     counters_->setObjectName(QStringLiteral("trafficCounters"));
     counters_->setTextFormat(Qt::PlainText);
     table_->setObjectName(QStringLiteral("trafficTable"));
-    clearButton_->setObjectName(QStringLiteral("clearTrafficLog"));
-    saveButton_->setObjectName(QStringLiteral("saveTrafficLog"));
+    clearButton->setObjectName(QStringLiteral("clearTrafficLog"));
+    saveButton->setObjectName(QStringLiteral("saveTrafficLog"));
     saveStatus_->setObjectName(QStringLiteral("saveStatus"));
     saveStatus_->setTextFormat(Qt::PlainText);
     saveStatus_->setWordWrap(true);
@@ -147,16 +148,16 @@ TrafficLogWindow::TrafficLogWindow(TrafficLogModel& model, QWidget* parent)
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(saveStatus_, 1);
-    buttons->addWidget(clearButton_);
-    buttons->addWidget(saveButton_);
+    buttons->addWidget(clearButton);
+    buttons->addWidget(saveButton);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(counters_);
     layout->addWidget(table_, 1);
     layout->addLayout(buttons);
     resize(1280, 480);
 
-    connect(clearButton_, &QPushButton::clicked, &model_, &TrafficLogModel::clear);
-    connect(saveButton_, &QPushButton::clicked, this, &TrafficLogWindow::save);
+    connect(clearButton, &QPushButton::clicked, &model_, &TrafficLogModel::clear);
+    connect(saveButton, &QPushButton::clicked, this, &TrafficLogWindow::save);
     connect(&model_, &TrafficLogModel::countersChanged, this, &TrafficLogWindow::showCounters);
 
     QScrollBar* rows = table_->verticalScrollBar();

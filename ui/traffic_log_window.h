@@ -6,7 +6,6 @@
 class QFileDialog;
 class QLabel;
 class QMessageBox;
-class QPushButton;
 class QTableView;
 
 namespace darq {
@@ -38,8 +37,6 @@ private:
     TrafficLogModel& model_;
     QLabel* counters_;
     QTableView* table_;
-    QPushButton* clearButton_;
-    QPushButton* saveButton_;
     QLabel* saveStatus_;
     QPointer<QFileDialog> saveDialog_;
     QPointer<QMessageBox> saveFailure_;

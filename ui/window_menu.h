@@ -41,7 +41,6 @@ private:
     QWidget* window_;
     QMenu* menu_;
     std::array<QMenu*, 2> deviceMenus_{};
-    bool hasFurtherActions_ = false;
 };
 
 } // namespace darq

@@ -7,7 +7,6 @@
 #include "protocol/reply.h"
 #include "protocol/reply_completion.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
@@ -19,20 +18,25 @@ namespace darq::bench {
 
 namespace {
 
-constexpr int kReplyWaitMs = 100;
+constexpr std::chrono::milliseconds kReplyWait{100};
 
-// Reads whatever arrives within `timeoutMs`; false when nothing did.
-bool readWithin(int fd, int timeoutMs, std::size_t& received) {
-    pollfd watched{fd, POLLIN, 0};
-    if (::poll(&watched, 1, timeoutMs) <= 0) {
-        return false;
+// Collects one reply by darq-read's rule: 17 bytes, then the quiet gap, or the wait runs out.
+const Bytes& collectReply(int fd, ReplyCollector& collector) {
+    using Clock = ReplyCollector::Clock;
+    collector.start(Clock::now());
+    for (Clock::time_point now = Clock::now(); !collector.isComplete(now); now = Clock::now()) {
+        pollfd watched{fd, POLLIN, 0};
+        const auto wait =
+            std::chrono::ceil<std::chrono::milliseconds>(collector.completionTime() - now);
+        if (::poll(&watched, 1, int(wait.count())) > 0) {
+            std::uint8_t buffer[256];
+            const ssize_t count = ::read(fd, buffer, sizeof buffer);
+            if (count > 0) {
+                collector.add(Bytes(buffer, buffer + count), Clock::now());
+            }
+        }
     }
-    unsigned char buffer[256];
-    const ssize_t count = ::read(fd, buffer, sizeof buffer);
-    if (count > 0) {
-        received += std::size_t(count);
-    }
-    return count > 0 || (count < 0 && errno == EAGAIN);
+    return collector.received();
 }
 
 } // namespace
@@ -49,8 +53,7 @@ int runBareExchanges(const std::string& device, int count) {
     line.c_cflag |= CSTOPB | CLOCAL | CREAD;
     ::tcsetattr(fd, TCSANOW, &line);
     const ReadRequest request = *buildReadRequest(1);
-    const int quietGapMs =
-        int(std::chrono::duration_cast<std::chrono::milliseconds>(replyGap(9600)).count());
+    ReplyCollector collector(ReplyWait::CompleteReply, replyGap(9600), kReplyWait);
     int answered = 0;
     const double cpuBefore = ownCpuMs();
     for (int reading = 0; reading < count; ++reading) {
@@ -58,15 +61,7 @@ int runBareExchanges(const std::string& device, int count) {
         if (::write(fd, request.data(), request.size()) != ssize_t(request.size())) {
             break;
         }
-        std::size_t received = 0;
-        bool arriving = true;
-        while (received < kReplyLength && arriving) {
-            arriving = readWithin(fd, kReplyWaitMs, received);
-        }
-        // The reply is complete once the line has been quiet for the gap, as darq-read decides.
-        while (received >= kReplyLength && arriving) {
-            arriving = readWithin(fd, quietGapMs, received);
-        }
+        const std::size_t received = collectReply(fd, collector).size();
         answered += received >= kReplyLength ? 1 : 0;
         std::printf("%d %zu\n", reading, received);
         std::fflush(stdout);

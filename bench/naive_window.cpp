@@ -1,5 +1,8 @@
 #include "naive_window.h"
 
+#include "protocol/read_request.h"
+#include "protocol/reply.h"
+
 #include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
@@ -9,11 +12,6 @@ namespace darq::bench {
 
 namespace {
 constexpr int kFixedSettleMs = 100;
-}
-
-void SleepingPort::settleWait(int milliseconds) {
-    QThread::msleep(static_cast<unsigned long>(milliseconds));
-    QCoreApplication::processEvents();
 }
 
 NaiveReadWindow::NaiveReadWindow()
@@ -33,10 +31,16 @@ bool NaiveReadWindow::portOpen() const {
 }
 
 void NaiveReadWindow::readOnce() {
-    const ExchangeResult result = runReadExchange(sleepingPort_, 1, kFixedSettleMs);
-    readingShown_ = result.status == ExchangeStatus::Completed &&
-                    result.outcome.kind == ReadOutcome::Kind::Decoded;
-    flow_->setText(readingShown_ ? QString::fromStdString(result.outcome.flowText)
+    const ReadRequest request = *buildReadRequest(1);
+    const Bytes frame(request.begin(), request.end());
+    port_.setInBufferCount(0);
+    port_.send(frame);
+    QThread::msleep(kFixedSettleMs);
+    QCoreApplication::processEvents();
+    const QByteArray input = port_.Input();
+    const ReadOutcome outcome = judgeReply(frame, Bytes(input.begin(), input.end()));
+    readingShown_ = outcome.kind == ReadOutcome::Kind::Decoded;
+    flow_->setText(readingShown_ ? QString::fromStdString(outcome.flowText)
                                  : QStringLiteral("无数据\u201C"));
     emit readCycleEnded();
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "protocol/read_exchange.h"
 #include "serial/comm_control.h"
 
 #include <QWidget>
@@ -11,23 +10,9 @@ class QPushButton;
 namespace darq::bench {
 
 // THE COUNTER-EXAMPLE, kept only to be measured against the tool's window: what a naive port of
-// the window does, blocking the event thread for the fixed 100 ms settle wait and pumping events
-// once on the way. Nothing outside the bench uses it, and nothing should read like it.
-class SleepingPort : public PortOperations {
-public:
-    explicit SleepingPort(CommControl& port) : port_(port) {}
-
-    void discardReceiveBuffer() override { port_.discardReceiveBuffer(); }
-    bool send(const Bytes& frame) override { return port_.send(frame); }
-    void settleWait(int milliseconds) override;
-    Bytes takeInput() override { return port_.takeInput(); }
-
-private:
-    CommControl& port_;
-};
-
-// A read button whose handler runs the whole exchange through SleepingPort, and a label for the
-// flow. The counter-example to darq::Form1, for the event-loop stall figure only.
+// the window does, a read button whose handler blocks the event thread for the fixed 100 ms
+// settle wait and pumps events once on the way, and a label for the flow. Nothing outside the
+// bench uses it, and nothing should read like it.
 class NaiveReadWindow : public QWidget {
     Q_OBJECT
 
@@ -46,7 +31,6 @@ private:
     void readOnce();
 
     CommControl port_;
-    SleepingPort sleepingPort_{port_};
     QPushButton* readButton_;
     QLabel* flow_;
     bool readingShown_ = false;

@@ -34,7 +34,7 @@ constexpr double kSweepTargetRatio = 1.1;
 constexpr int kFindAddresses[] = {1, 128};
 constexpr int kFullScanAllowanceMs = 200000;
 
-// What darq-read --scan does without --timeout: its rates in order and its turnaround allowance.
+// What darq-read --scan does without --timeout: its rates in order.
 const SearchPlan kDefaultSearch;
 
 double readTargetMs(int baud) {
@@ -63,7 +63,7 @@ std::vector<double> sentToTaken(const std::vector<TracedExchange>& traced) {
 // A poll that nobody answers costs, on a wire, the request and the reply it waited for plus the
 // allowance for an instrument to turn round: the same wait a search makes at each address.
 double unansweredBoundMs(int baud) {
-    return wireTimeMs(kRequestLength + kReplyLength, baud) + kDefaultSearch.turnaroundAllowanceMs;
+    return wireTimeMs(kRequestLength + kReplyLength, baud) + kTurnaroundAllowanceMs;
 }
 
 } // namespace
@@ -135,7 +135,7 @@ void addBusCycle(RunRows& rows, const Progress& progress) {
         kBusInstrumentCount * wireLimitMs(9600) + silent * unansweredBoundMs(9600);
     // On a pseudo-terminal the request leaves at once, so darq-read's wait, counted from the end
     // of the send, is the whole wait a search makes for one address.
-    const int budget = attemptBudgetMs(9600, kDefaultSearch.turnaroundAllowanceMs);
+    const int budget = attemptBudgetMs(9600);
     const std::string addresses = "1-" + std::to_string(kBusAddresses);
 
     const auto cycleTimes = [&](int cycles, const std::vector<std::string>& timeout) {
@@ -197,8 +197,7 @@ void addScanSweep(RunRows& rows, const Progress& progress) {
     Simulator simulator(pacedSimulatorArguments());
     double budgetsMs = 0;
     for (const int baud : kDefaultSearch.baudRates) {
-        budgetsMs +=
-            kSweepAddressCount * attemptBudgetMs(baud, kDefaultSearch.turnaroundAllowanceMs);
+        budgetsMs += kSweepAddressCount * attemptBudgetMs(baud);
     }
     progress.say("darq-read --scan where nobody answers, addresses " +
                  std::string(kSweepAddresses) + " at every rate (~" +

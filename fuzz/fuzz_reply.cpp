@@ -31,7 +31,7 @@ bool isDisplayText(const std::string& text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const darq::Bytes received(data, data + size);
-    const darq::ReadOutcome outcome = darq::decodeReply(received);
+    const darq::ReadOutcome outcome = darq::judgeReply({}, received);
     require(outcome.received == received);
 
     if (size == 0) {

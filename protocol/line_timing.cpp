@@ -19,9 +19,9 @@ double wireTimeMs(std::size_t byteCount, int baudRate) {
     return 1000.0 * static_cast<double>(byteCount) * kBitsPerByte / baudRate;
 }
 
-int attemptBudgetMs(int baudRate, int turnaroundAllowanceMs) {
+int attemptBudgetMs(int baudRate) {
     return static_cast<int>(std::ceil(wireTimeMs(kRequestLength + kReplyLength, baudRate))) +
-           turnaroundAllowanceMs;
+           kTurnaroundAllowanceMs;
 }
 
 int settleTimeMs(int baudRate) {

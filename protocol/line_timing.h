@@ -16,7 +16,7 @@ constexpr int kTurnaroundAllowanceMs = 50;
 
 // The longest one exchange can take at `baudRate`: request and reply on the wire plus the
 // allowance for the instrument to turn round.
-int attemptBudgetMs(int baudRate, int turnaroundAllowanceMs = kTurnaroundAllowanceMs);
+int attemptBudgetMs(int baudRate);
 
 // How long to wait after sending a read request before taking the reply: the request and the
 // 17-byte reply on the wire plus 50 ms for the instrument to turn round, never less than 100 ms.

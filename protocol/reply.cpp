@@ -10,6 +10,10 @@ namespace darq {
 
 namespace {
 
+// An exception answer: the address, the function with its top bit set, the code, the check value.
+constexpr std::size_t kExceptionLength = 5;
+constexpr std::uint8_t kExceptionFlag = 0x80;
+
 std::uint32_t bigEndian32(const Bytes& bytes, std::size_t offset) {
     return static_cast<std::uint32_t>(bytes[offset]) << 24 |
            static_cast<std::uint32_t>(bytes[offset + 1]) << 16 |
@@ -29,6 +33,38 @@ void appendBigEndian32(Bytes& bytes, std::uint32_t value) {
     }
 }
 
+bool isExceptionAnswer(const Bytes& reply) {
+    return reply.size() == kExceptionLength &&
+           reply[1] == (kReadRegistersFunction | kExceptionFlag) && endsWithValidCheckValue(reply);
+}
+
+void decode(const Bytes& reply, ReadOutcome& outcome) {
+    Reading reading;
+    reading.flow = signed32(bigEndian32(reply, 3));
+    reading.flowDecimals = reply[7];
+    reading.totalHigh = static_cast<std::uint16_t>(reply[8] << 8 | reply[9]);
+    reading.totalLow = signed32(bigEndian32(reply, 10));
+    reading.totalDecimals = reply[14];
+    outcome.kind = ReadOutcome::Kind::Decoded;
+    outcome.checkValueOk = endsWithValidCheckValue(reply);
+    outcome.flowText = flowText(reading);
+    outcome.totalText = totalText(reading);
+    outcome.reading = reading;
+}
+
+void compareHeader(const Bytes& request, const Bytes& reply, ReadOutcome& outcome) {
+    if (!request.empty() && reply[0] != request[0]) {
+        outcome.otherAddress = reply[0];
+    }
+    if (reply[1] != kReadRegistersFunction) {
+        outcome.otherFunction = reply[1];
+    }
+    if (reply[2] != kReplyDataByteCount) {
+        outcome.otherByteCount = reply[2];
+    }
+    outcome.headerOk = !outcome.otherAddress && !outcome.otherFunction && !outcome.otherByteCount;
+}
+
 } // namespace
 
 bool Reading::operator==(const Reading& other) const {
@@ -46,45 +82,37 @@ std::string totalText(const Reading& reading) {
     return highText + adddot(std::to_string(reading.totalLow), reading.totalDecimals);
 }
 
-ReadOutcome decodeReply(const Bytes& received) {
-    ReadOutcome outcome;
-    outcome.received = received;
-    if (received.empty()) {
-        outcome.kind = ReadOutcome::Kind::NoData;
-        return outcome;
-    }
-    if (received.size() != kReplyLength) {
-        outcome.kind = ReadOutcome::Kind::Ignored;
-        return outcome;
-    }
-    Reading reading;
-    reading.flow = signed32(bigEndian32(received, 3));
-    reading.flowDecimals = received[7];
-    reading.totalHigh = static_cast<std::uint16_t>(received[8] << 8 | received[9]);
-    reading.totalLow = signed32(bigEndian32(received, 10));
-    reading.totalDecimals = received[14];
-
-    outcome.kind = ReadOutcome::Kind::Decoded;
-    outcome.checkValueOk = endsWithValidCheckValue(received);
-    outcome.flowText = flowText(reading);
-    outcome.totalText = totalText(reading);
-    outcome.reading = reading;
-    return outcome;
-}
-
 Bytes ReadOutcome::reply() const {
     return echoRemoved ? Bytes(received.begin() + kRequestLength, received.end()) : received;
 }
 
-ReadOutcome decodeAnswer(const Bytes& request, const Bytes& received) {
-    const bool echoed = request.size() == kRequestLength && received.size() >= request.size() &&
-                        std::equal(request.begin(), request.end(), received.begin());
-    if (!echoed) {
-        return decodeReply(received);
-    }
-    ReadOutcome outcome = decodeReply(Bytes(received.begin() + kRequestLength, received.end()));
+ReadOutcome judgeReply(const Bytes& request, const Bytes& received, bool stillArriving) {
+    using Finding = ReadOutcome::Finding;
+    ReadOutcome outcome;
     outcome.received = received;
-    outcome.echoRemoved = true;
+    outcome.echoRemoved = request.size() == kRequestLength && received.size() >= request.size() &&
+                          std::equal(request.begin(), request.end(), received.begin());
+    const Bytes reply = outcome.reply();
+    if (reply.empty()) {
+        outcome.kind = ReadOutcome::Kind::NoData;
+        outcome.finding = outcome.echoRemoved ? Finding::EchoOnly : Finding::Silence;
+    } else if (reply.size() != kReplyLength) {
+        outcome.kind = ReadOutcome::Kind::Ignored;
+        if (isExceptionAnswer(reply)) {
+            outcome.finding = Finding::Exception;
+            outcome.exceptionCode = reply[2];
+        } else {
+            outcome.finding = stillArriving && reply.size() < kReplyLength ? Finding::CutOff
+                                                                           : Finding::WrongLength;
+        }
+    } else {
+        decode(reply, outcome);
+        compareHeader(request, reply, outcome);
+        // A wrong check value comes first: the header may be one of the corrupted bytes.
+        outcome.finding = !outcome.checkValueOk ? Finding::BadCheckValue
+                          : !*outcome.headerOk  ? Finding::WrongHeader
+                                                : Finding::Clean;
+    }
     return outcome;
 }
 

@@ -20,8 +20,9 @@ std::chrono::microseconds replyGap(int baudRate) {
     return std::max(characters, kShortestGap);
 }
 
-ReplyCollector::ReplyCollector(std::chrono::microseconds gap, std::chrono::milliseconds timeout)
-    : gap_(gap), timeout_(timeout) {}
+ReplyCollector::ReplyCollector(ReplyWait wait, std::chrono::microseconds gap,
+                               std::chrono::milliseconds timeout)
+    : wait_(wait), gap_(gap), timeout_(timeout) {}
 
 void ReplyCollector::start(Clock::time_point sendEnd) {
     sendEnd_ = sendEnd;
@@ -43,7 +44,7 @@ bool ReplyCollector::isComplete(Clock::time_point now) const {
 
 ReplyCollector::Clock::time_point ReplyCollector::completionTime() const {
     const Clock::time_point timeoutEnd = sendEnd_ + timeout_;
-    if (received_.size() < kReplyLength) {
+    if (wait_ == ReplyWait::SettleTime || received_.size() < kReplyLength) {
         return timeoutEnd;
     }
     return std::min(lastArrival_ + gap_, timeoutEnd);

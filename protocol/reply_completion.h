@@ -11,15 +11,25 @@ namespace darq {
 // but never under 20 ms, because USB adapters hand bytes over in batches with pauses between.
 std::chrono::microseconds replyGap(int baudRate);
 
-// Collects the bytes of one reply and decides when it is complete, without sleeping a fixed
-// time: complete when 17 bytes or more have arrived and then the line has been quiet for the gap,
-// or when the timeout, counted from the end of the send, runs out. The caller supplies the times,
-// so the rule works the same on a live port and in a test.
+// How long a read waits for its reply.
+enum class ReplyWait {
+    // The window's fixed settle time: whatever has come when the timeout runs out is the reply.
+    SettleTime,
+    // Complete once 17 bytes or more have arrived and then the line has been quiet for the gap,
+    // at the latest when the timeout runs out: a reader polling many addresses or searching the
+    // line must not wait out a fixed time where the instrument has long answered.
+    CompleteReply,
+};
+
+// Collects the bytes of one reply and decides, by its ReplyWait, when it is complete; the timeout
+// counts from the end of the send. The caller supplies the times, so the rule works the same on a
+// live port, in the bench and in a test.
 class ReplyCollector {
 public:
     using Clock = std::chrono::steady_clock;
 
-    ReplyCollector(std::chrono::microseconds gap, std::chrono::milliseconds timeout);
+    ReplyCollector(ReplyWait wait, std::chrono::microseconds gap,
+                   std::chrono::milliseconds timeout);
 
     // The request has left: the timeout and the latency count from here. Forgets earlier bytes.
     void start(Clock::time_point sendEnd);
@@ -38,6 +48,7 @@ public:
     bool endedWhileArriving() const;
 
 private:
+    ReplyWait wait_;
     std::chrono::microseconds gap_;
     std::chrono::milliseconds timeout_;
     Clock::time_point sendEnd_;

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
+#include <csignal>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -37,6 +38,9 @@ int main(int argc, char* argv[]) {
         }
         return darq::kExitOutputLost;
     }
+    // A reader that goes away (`darq-read ... | head -1`) makes the next write fail with EPIPE, and
+    // the run ends as for any output that cannot be written: the port closed, its lock released.
+    std::signal(SIGPIPE, SIG_IGN);
     const darq::ParsedReadOptions parsed =
         darq::parseReadOptions(std::vector<std::string>(argv + 1, argv + argc));
     switch (parsed.kind) {

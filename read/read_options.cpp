@@ -4,10 +4,11 @@
 #include "protocol/read_request.h"
 #include "serial/instrument_search.h"
 
+#include <QCommandLineParser>
+#include <QStringList>
+
 #include <algorithm>
 #include <array>
-#include <cctype>
-#include <map>
 
 namespace darq {
 
@@ -15,233 +16,199 @@ namespace {
 
 constexpr std::array<int, 4> kRates = {1200, 2400, 4800, 9600};
 
-// The short forms, as other serial pollers have them.
-const std::map<std::string, std::string> kShortOptions = {
-    {"-p", "--port"},     {"-a", "--address"}, {"-b", "--baud"},   {"-c", "--count"},
-    {"-i", "--interval"}, {"-t", "--timeout"}, {"-f", "--format"}, {"-v", "--trace"},
-    {"-h", "--help"},     {"-V", "--version"},
-};
-
 std::string quoted(const std::string& text) {
     return "\"" + text + "\"";
 }
 
-class Parser {
-public:
-    explicit Parser(const std::vector<std::string>& arguments) : arguments_(arguments) {}
-
-    ParsedReadOptions parse() {
-        for (next_ = 0; next_ < arguments_.size() && result_.error.empty();) {
-            const auto [name, inlineValue] = split(arguments_[next_++]);
-            if (name == "--help") {
-                result_.kind = ParsedReadOptions::Kind::Help;
-                return result_;
-            }
-            if (name == "--version") {
-                result_.kind = ParsedReadOptions::Kind::Version;
-                return result_;
-            }
-            takeOption(name, inlineValue);
-        }
-        if (result_.error.empty()) {
-            checkTogether();
-        }
-        return result_;
+// A whole number of milliseconds from `lowest` to `highest`; the error names what it is for.
+std::optional<std::string> takeMilliseconds(const std::string& value, int lowest, int highest,
+                                            const std::string& what, int& into) {
+    const std::optional<int> number = parsePlainNumber(value);
+    if (!number || *number < lowest || *number > highest) {
+        return what + " must be a whole number of milliseconds from " + std::to_string(lowest) +
+               " to " + std::to_string(highest) + ", not " + quoted(value);
     }
+    into = *number;
+    return std::nullopt;
+}
 
-private:
-    // "--count=3" and "-c3" carry their value; the short forms stand for the long ones.
-    std::pair<std::string, std::optional<std::string>> split(const std::string& argument) const {
-        if (argument.rfind("--", 0) == 0) {
-            const std::size_t equals = argument.find('=');
-            if (equals == std::string::npos) {
-                return {argument, std::nullopt};
-            }
-            return {argument.substr(0, equals), argument.substr(equals + 1)};
-        }
-        const auto shortForm = kShortOptions.find(argument.substr(0, 2));
-        if (argument.size() >= 2 && shortForm != kShortOptions.end()) {
-            if (argument.size() == 2) {
-                return {shortForm->second, std::nullopt};
-            }
-            return {shortForm->second, argument.substr(2)};
-        }
-        return {argument, std::nullopt};
+std::optional<std::string> takeCount(const std::string& value, int& into) {
+    const std::optional<int> count = parsePlainNumber(value);
+    if (!count) {
+        return "the count must be a whole number (0 reads until interrupted), not " +
+               quoted(value);
     }
+    into = *count;
+    return std::nullopt;
+}
 
-    void takeOption(const std::string& name, const std::optional<std::string>& inlineValue) {
-        if (name.rfind("-", 0) != 0) {
-            fail("unexpected argument " + quoted(name));
-            return;
-        }
-        if (bool* flag = flagFor(name)) {
-            if (inlineValue) {
-                fail(name + " takes no value");
-                return;
-            }
-            *flag = true;
-            return;
-        }
-        if (!isValueOption(name)) {
-            fail("unknown option " + name);
-            return;
-        }
-        const std::optional<std::string> value = inlineValue ? inlineValue : takeNextArgument();
-        if (!value) {
-            fail(name + " needs a value");
-            return;
-        }
-        given_.push_back(name);
-        takeValue(name, *value);
+std::optional<std::string> takeRates(const std::string& value, std::vector<int>& into) {
+    NumberList rates = parseNumberList(value, kRates.front(), kRates.back());
+    const bool allKnown = std::all_of(rates.values.begin(), rates.values.end(), [](int rate) {
+        return std::find(kRates.begin(), kRates.end(), rate) != kRates.end();
+    });
+    if (!rates.error.empty() || !allKnown) {
+        return "the rate must be 1200, 2400, 4800 or 9600 (a list for --scan), not " +
+               quoted(value);
     }
+    into = std::move(rates.values);
+    return std::nullopt;
+}
 
-    bool* flagFor(const std::string& name) {
-        ReadOptions& options = result_.options;
-        if (name == "--trace") {
-            return &options.trace;
-        }
-        if (name == "--scan") {
-            return &options.scan;
-        }
-        if (name == "--all") {
-            return &options.findAll;
-        }
-        if (name == "--list-ports") {
-            return &options.listPorts;
-        }
-        return nullptr;
+std::optional<std::string> takeAddresses(const std::string& value, std::vector<int>& into) {
+    NumberList addresses = parseNumberList(value, kMinAddress, kMaxAddress);
+    if (!addresses.error.empty()) {
+        return "the address must be a number from 0 to 128 or a list such as 1,3,10-20, not " +
+               quoted(value) + ": " + addresses.error;
     }
+    into = std::move(addresses.values);
+    return std::nullopt;
+}
 
-    static bool isValueOption(const std::string& name) {
-        return name == "--port" || name == "--address" || name == "--baud" || name == "--count" ||
-               name == "--interval" || name == "--timeout" || name == "--format";
-    }
-
-    // An option in place of the value means the value was left out; "-1" is a value, and a
-    // wrong one for every option here.
-    std::optional<std::string> takeNextArgument() {
-        if (next_ >= arguments_.size()) {
+std::optional<std::string> takeFormat(const std::string& value, OutputFormat& into) {
+    const std::array<std::pair<const char*, OutputFormat>, 3> formats = {
+        {{"text", OutputFormat::Text}, {"csv", OutputFormat::Csv}, {"json", OutputFormat::Json}}};
+    for (const auto& [name, format] : formats) {
+        if (value == name) {
+            into = format;
             return std::nullopt;
         }
-        const std::string& next = arguments_[next_];
-        const bool isOption =
-            next.rfind("--", 0) == 0 || (next.size() >= 2 && next[0] == '-' &&
-                                         std::isalpha(static_cast<unsigned char>(next[1])));
-        if (isOption) {
-            return std::nullopt;
-        }
-        return arguments_[next_++];
     }
+    return "the format must be text, csv or json, not " + quoted(value);
+}
 
-    bool wasGiven(const std::string& name) const {
-        return std::find(given_.begin(), given_.end(), name) != given_.end();
+// QCommandLineParser's own words ("Unknown option 'speed'.") in the shape of ours.
+std::string parserError(const QCommandLineParser& parser) {
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty()) {
+        const QString& name = unknown.front();
+        return "unknown option " + std::string(name.size() == 1 ? "-" : "--") + name.toStdString();
     }
-
-    void takeValue(const std::string& name, const std::string& value) {
-        ReadOptions& options = result_.options;
-        if (name == "--port") {
-            if (value.empty()) {
-                fail("--port needs a device");
-                return;
-            }
-            options.port = value;
-        } else if (name == "--address") {
-            NumberList addresses = parseNumberList(value, kMinAddress, kMaxAddress);
-            if (!addresses.error.empty()) {
-                fail("the address must be a number from 0 to 128 or a list such as 1,3,10-20, "
-                     "not " +
-                     quoted(value) + ": " + addresses.error);
-                return;
-            }
-            options.addresses = std::move(addresses.values);
-        } else if (name == "--baud") {
-            NumberList rates = parseNumberList(value, kRates.front(), kRates.back());
-            const bool allKnown = std::all_of(rates.values.begin(), rates.values.end(), [](int r) {
-                return std::find(kRates.begin(), kRates.end(), r) != kRates.end();
-            });
-            if (!rates.error.empty() || !allKnown) {
-                fail("the rate must be 1200, 2400, 4800 or 9600 (a list for --scan), not " +
-                     quoted(value));
-                return;
-            }
-            options.baudRates = std::move(rates.values);
-        } else if (name == "--count") {
-            const std::optional<int> count = parsePlainNumber(value);
-            if (!count) {
-                fail("the count must be a whole number (0 reads until interrupted), not " +
-                     quoted(value));
-                return;
-            }
-            options.count = *count;
-        } else if (name == "--interval") {
-            const std::optional<int> interval = parsePlainNumber(value);
-            if (!interval) {
-                fail("the interval must be a whole number of milliseconds, not " + quoted(value));
-                return;
-            }
-            options.intervalMs = *interval;
-        } else if (name == "--timeout") {
-            const std::optional<int> timeout = parsePlainNumber(value);
-            if (!timeout || *timeout == 0) {
-                fail("the timeout must be a positive whole number of milliseconds, not " +
-                     quoted(value));
-                return;
-            }
-            options.timeoutMs = *timeout;
-        } else if (name == "--format") {
-            if (value == "text") {
-                options.format = OutputFormat::Text;
-            } else if (value == "csv") {
-                options.format = OutputFormat::Csv;
-            } else if (value == "json") {
-                options.format = OutputFormat::Json;
-            } else {
-                fail("the format must be text, csv or json, not " + quoted(value));
-            }
-        }
+    std::string text = parser.errorText().toStdString();
+    if (!text.empty() && text.back() == '.') {
+        text.pop_back();
     }
-
-    // What only makes sense together, and the search's own defaults.
-    void checkTogether() {
-        ReadOptions& options = result_.options;
-        if (options.port.empty() && !options.listPorts) {
-            fail("--port is required");
-        } else if (options.findAll && !options.scan) {
-            fail("--all goes with --scan");
-        } else if (options.scan && (wasGiven("--count") || wasGiven("--interval"))) {
-            fail("--count and --interval do not go with --scan");
-        } else if (!options.scan && options.baudRates.size() > 1) {
-            fail("several rates go with --scan only");
-        }
-        if (options.scan) {
-            if (!wasGiven("--address")) {
-                options.addresses.clear(); // the whole bus
-            }
-            if (!wasGiven("--baud")) {
-                options.baudRates = SearchPlan().baudRates;
-            }
-        }
+    if (!text.empty()) {
+        text[0] = char(std::tolower(static_cast<unsigned char>(text[0])));
     }
-
-    void fail(const std::string& reason) {
-        if (result_.error.empty()) {
-            result_.kind = ParsedReadOptions::Kind::UsageError;
-            result_.error = reason;
-        }
-    }
-
-    const std::vector<std::string>& arguments_;
-    std::size_t next_ = 0;
-    std::vector<std::string> given_;
-    ParsedReadOptions result_;
-};
+    return text;
+}
 
 } // namespace
 
 ParsedReadOptions parseReadOptions(const std::vector<std::string>& arguments) {
-    return Parser(arguments).parse();
-}
+    ParsedReadOptions result;
+    ReadOptions& options = result.options;
+    const auto fail = [&result](const std::string& reason) {
+        result.kind = ParsedReadOptions::Kind::UsageError;
+        result.error = reason;
+        return result;
+    };
 
+    QCommandLineParser parser;
+    const QCommandLineOption port({"p", "port"}, {}, "device");
+    const QCommandLineOption address({"a", "address"}, {}, "list");
+    const QCommandLineOption baud({"b", "baud"}, {}, "rate");
+    const QCommandLineOption count({"c", "count"}, {}, "n");
+    const QCommandLineOption interval({"i", "interval"}, {}, "ms");
+    const QCommandLineOption timeout({"t", "timeout"}, {}, "ms");
+    const QCommandLineOption format({"f", "format"}, {}, "format");
+    const QCommandLineOption trace({"v", "trace"}, {});
+    const QCommandLineOption scan("scan", {});
+    const QCommandLineOption all("all", {});
+    const QCommandLineOption listPorts("list-ports", {});
+    const QCommandLineOption help({"h", "help"}, {});
+    const QCommandLineOption version({"V", "version"}, {});
+    parser.addOptions({port, address, baud, count, interval, timeout, format, trace, scan, all,
+                       listPorts, help, version});
+    QStringList list{QStringLiteral("darq-read")};
+    for (const std::string& argument : arguments) {
+        list << QString::fromStdString(argument);
+    }
+    if (!parser.parse(list)) {
+        return fail(parserError(parser));
+    }
+    if (parser.isSet(help)) {
+        result.kind = ParsedReadOptions::Kind::Help;
+        return result;
+    }
+    if (parser.isSet(version)) {
+        result.kind = ParsedReadOptions::Kind::Version;
+        return result;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return fail("unexpected argument " + quoted(parser.positionalArguments().front().toStdString()));
+    }
+
+    const auto value = [&parser](const QCommandLineOption& option) {
+        return parser.value(option).toStdString();
+    };
+    // An option where the value should be means the value was left out: "--port --scan".
+    for (const QCommandLineOption* option : {&port, &address, &baud, &count, &interval, &timeout,
+                                             &format}) {
+        if (parser.isSet(*option) && value(*option).rfind("--", 0) == 0) {
+            return fail("--" + option->names().back().toStdString() + " needs a value");
+        }
+    }
+    options.port = value(port);
+    options.trace = parser.isSet(trace);
+    options.scan = parser.isSet(scan);
+    options.findAll = parser.isSet(all);
+    options.listPorts = parser.isSet(listPorts);
+    std::optional<std::string> refused;
+    if (parser.isSet(address)) {
+        refused = takeAddresses(value(address), options.addresses);
+    }
+    if (!refused && parser.isSet(baud)) {
+        refused = takeRates(value(baud), options.baudRates);
+    }
+    if (!refused && parser.isSet(count)) {
+        refused = takeCount(value(count), options.count);
+    }
+    if (!refused && parser.isSet(interval)) {
+        refused = takeMilliseconds(value(interval), 0, kLongestIntervalMs, "the interval",
+                                   options.intervalMs);
+    }
+    if (!refused && parser.isSet(timeout)) {
+        int milliseconds = 0;
+        refused = takeMilliseconds(value(timeout), 1, kLongestTimeoutMs, "the timeout",
+                                   milliseconds);
+        options.timeoutMs = milliseconds;
+    }
+    if (!refused && parser.isSet(format)) {
+        refused = takeFormat(value(format), options.format);
+    }
+    if (refused) {
+        return fail(*refused);
+    }
+
+    const bool readingOptions = parser.isSet(port) || parser.isSet(address) ||
+                                parser.isSet(baud) || parser.isSet(count) ||
+                                parser.isSet(interval) || parser.isSet(timeout) ||
+                                options.trace || options.scan || options.findAll;
+    if (options.listPorts && readingOptions) {
+        return fail("--list-ports takes no reading or search options, only --format");
+    }
+    if (options.port.empty() && !options.listPorts) {
+        return fail("--port is required");
+    }
+    if (options.findAll && !options.scan) {
+        return fail("--all goes with --scan");
+    }
+    if (options.scan && (parser.isSet(count) || parser.isSet(interval))) {
+        return fail("--count and --interval do not go with --scan");
+    }
+    if (!options.scan && options.baudRates.size() > 1) {
+        return fail("several rates go with --scan only");
+    }
+    if (options.scan && !parser.isSet(address)) {
+        options.addresses.clear(); // the whole bus
+    }
+    if (options.scan && !parser.isSet(baud)) {
+        options.baudRates = SearchPlan().baudRates;
+    }
+    return result;
+}
 std::string usageText() {
     return "Usage: darq-read -p DEVICE [-a LIST] [-b RATE] [-c N] [-i MS] [-t MS] [-f FORMAT] "
            "[-v]\n"
@@ -266,10 +233,12 @@ std::string helpText() {
            "  -b, --baud RATE       line rate 1200, 2400, 4800 or 9600, always 8N2 (default\n"
            "                        9600); with --scan a list (default 9600,4800,2400,1200)\n"
            "  -c, --count N         cycles to take, 0 = until interrupted (default 1)\n"
-           "  -i, --interval MS     between the starts of successive cycles (default 2000)\n"
-           "  -t, --timeout MS      longest wait for a reply (default: the window's settle\n"
-           "                        time); with --scan, the instrument's turnaround allowance\n"
-           "                        on top of the wire time (default 50)\n"
+           "  -i, --interval MS     between the starts of successive cycles, up to a day\n"
+           "                        (default 2000)\n"
+           "  -t, --timeout MS      longest wait for the reply's last byte after the request\n"
+           "                        left, 1 to 60000 (default: the window's settle time at the\n"
+           "                        rate; with --scan, the wire time of request and reply at\n"
+           "                        each rate plus 50)\n"
            "  -f, --format FORMAT   text, csv or json (default text)\n"
            "  -v, --trace           every frame sent and received, in hex, on stderr\n"
            "      --scan            search every rate and address given for an instrument\n"
@@ -280,8 +249,9 @@ std::string helpText() {
            "  -V, --version         the version, then exit\n"
            "\n"
            "Exit status: 0 every reading decoded (with --scan: an instrument found), 1 a reading\n"
-           "gave no data or was ignored (with --scan: none found), 2 the port cannot be used,\n"
-           "64 usage error, 74 the output could not be written.\n";
+           "was not this instrument's intact reply (no data, ignored, bad check value, wrong\n"
+           "header; with --scan: none found), 2 the port cannot be used, 64 usage error, 74 the\n"
+           "output could not be written (also when its reader went away).\n";
 }
 
 } // namespace darq

@@ -19,8 +19,8 @@ struct ReadOptions {
     std::vector<int> baudRates = {9600};
     int count = 1;         // cycles to run; 0 runs until interrupted
     int intervalMs = 2000; // between the starts of successive cycles
-    // Read: the longest wait for a reply (unset: the window's settle time for the rate). Scan:
-    // the allowance for the instrument to turn round (unset: 50 ms).
+    // The longest wait for a reply after the request left (unset: for a read the window's settle
+    // time of the rate, for a scan the wire time of request and reply plus 50 ms).
     std::optional<int> timeoutMs;
     OutputFormat format = OutputFormat::Text;
     bool trace = false;
@@ -42,9 +42,14 @@ struct ParsedReadOptions {
     std::string error;
 };
 
+// The longest --timeout and --interval taken, in milliseconds: a minute for a reply, a day
+// between cycles. Longer is a typing mistake, and would overflow the timers.
+constexpr int kLongestTimeoutMs = 60 * 1000;
+constexpr int kLongestIntervalMs = 24 * 60 * 60 * 1000;
+
 // Parses the arguments after the program name. Each option takes its value as the next argument
 // or after "=" ("--count 3", "--count=3"); the short forms take it as the next argument or
-// directly ("-c 3", "-c3").
+// directly ("-c 3", "-c3"). "--" ends the options.
 ParsedReadOptions parseReadOptions(const std::vector<std::string>& arguments);
 
 // The synopsis printed after a usage error.

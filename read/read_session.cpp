@@ -1,12 +1,7 @@
 #include "read/read_session.h"
 
 #include "protocol/line_timing.h"
-#include "protocol/read_request.h"
-#include "read/reading_output.h"
-#include "serial/port_error.h"
-#include "serial/port_opening.h"
-
-#include <QByteArray>
+#include "serial/line_settings.h"
 
 #include <iostream>
 
@@ -16,73 +11,49 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// However slow the line, eight bytes leave within their wire time; a device that has not taken
-// them a second after that never will (a stalled adapter, flow control stuck off).
-constexpr std::chrono::milliseconds kSendAllowance{1000};
-
 int timerMilliseconds(SteadyClock::duration wait) {
     const auto rounded = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
     return rounded > 0 ? static_cast<int>(rounded) : 0;
 }
 
-Bytes requestFor(int address) {
-    const std::optional<ReadRequest> request = buildReadRequest(address);
-    return request ? Bytes(request->begin(), request->end()) : Bytes{};
-}
-
-LineSettings settingsForRate(int baudRate) {
-    LineSettings settings; // no parity, 8 data bits, 2 stop bits: the instrument's line
-    settings.baudRate = baudRate;
-    return settings;
-}
-
-Bytes toBytes(const QByteArray& data) {
-    return Bytes(data.begin(), data.end());
-}
-
 } // namespace
 
 ReadSession::ReadSession(const ReadOptions& options, const QString& device, QObject* parent)
-    : QObject(parent), options_(options), device_(device), baudRate_(options.baudRates.front()),
-      lineSettings_(settingsForRate(baudRate_)),
-      timeout_(options.timeoutMs.value_or(settleTimeMs(baudRate_))),
-      collector_(replyGap(baudRate_), timeout_) {
+    : QObject(parent), options_(options), engine_(port_) {
+    port_.setDevice(device);
+    LineSettings settings; // no parity, 8 data bits, 2 stop bits: the instrument's line
+    settings.baudRate = options_.baudRates.front();
+    port_.setSettings(QString::fromStdString(formatLineSettings(settings)));
     for (const int address : options_.addresses) {
         summaries_.push_back({address, ReadSummary()});
     }
-    completionTimer_.setSingleShot(true);
-    completionTimer_.setTimerType(Qt::PreciseTimer);
-    nextReadTimer_.setSingleShot(true);
-    nextReadTimer_.setTimerType(Qt::PreciseTimer);
-    connect(&completionTimer_, &QTimer::timeout, this, &ReadSession::onCompletionCheck);
-    connect(&nextReadTimer_, &QTimer::timeout, this, &ReadSession::startCycle);
+    nextCycleTimer_.setSingleShot(true);
+    nextCycleTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&nextCycleTimer_, &QTimer::timeout, this, &ReadSession::startCycle);
+    connect(&engine_, &ExchangeEngine::finished, this, &ReadSession::onExchangeFinished);
+    connect(&engine_, &ExchangeEngine::lateBytes, this, &ReadSession::onLateBytes);
+    connect(&port_, &CommControl::portLost, this,
+            [this](const PortError& error) { endWithPortError(error.message()); });
 }
 
 void ReadSession::start() {
-    if (state_ == State::Done) {
+    if (done_) {
         return; // interrupted before the port was opened
     }
-    const PortError error = openSerialDevice(port_, device_, lineSettings_);
-    if (error.isError()) {
-        std::cerr << "darq-read: " << error.message().toStdString() << std::endl;
-        state_ = State::Done;
+    if (!port_.open()) {
+        std::cerr << "darq-read: " << port_.lastError().message().toStdString() << std::endl;
+        done_ = true;
         emit finished(kExitPortUnusable);
         return;
     }
-    connect(&port_, &QSerialPort::bytesWritten, this, &ReadSession::onBytesWritten);
-    connect(&port_, &QSerialPort::readyRead, this, &ReadSession::onReadyRead);
-    connect(&port_, &QSerialPort::errorOccurred, this, &ReadSession::onPortError);
-    if (options_.format == OutputFormat::Csv) {
-        std::cout << csvHeader() << std::flush;
-        if (endIfOutputLost()) {
-            return;
-        }
+    if (options_.format == OutputFormat::Csv && !print(csvHeader())) {
+        return;
     }
     startCycle();
 }
 
 void ReadSession::stop() {
-    if (state_ != State::Done) {
+    if (!done_) {
         end(summary_.exitStatus());
     }
 }
@@ -90,133 +61,39 @@ void ReadSession::stop() {
 void ReadSession::startCycle() {
     cycleStart_ = SteadyClock::now();
     addressIndex_ = 0;
-    startRead();
+    readNext();
 }
 
-void ReadSession::startRead() {
-    state_ = State::Sending;
-    request_ = requestFor(options_.addresses[addressIndex_]);
-    readStart_ = SteadyClock::now();
-    readTime_ = std::chrono::system_clock::now();
-    // Whatever is waiting is left over from an earlier reply that came too late.
-    port_.clear(QSerialPort::Input);
-    port_.readAll();
-    trace(">", request_);
-    if (endIfOutputLost()) {
-        return;
+void ReadSession::readNext() {
+    ExchangeOrder order;
+    order.address = options_.addresses[addressIndex_];
+    order.wait = ReplyWait::CompleteReply;
+    if (options_.timeoutMs) {
+        order.timeout = std::chrono::milliseconds(*options_.timeoutMs);
     }
-    port_.write(reinterpret_cast<const char*>(request_.data()),
-                static_cast<qint64>(request_.size()));
-    port_.flush();
-    if (state_ != State::Sending) {
-        return; // the write failed and the port error ends the run
-    }
-    if (port_.bytesToWrite() == 0) {
-        markSent();
-        return;
-    }
-    completionTimer_.start(timerMilliseconds(
-        std::chrono::ceil<std::chrono::milliseconds>(
-            std::chrono::duration<double, std::milli>(wireTimeMs(request_.size(), baudRate_))) +
-        kSendAllowance));
-}
-
-void ReadSession::onBytesWritten() {
-    if (state_ == State::Sending && port_.bytesToWrite() == 0) {
-        markSent();
+    if (engine_.submit(this, order) != ReadStart::Accepted) {
+        endWithPortError(port_.lastError().message());
     }
 }
 
-void ReadSession::markSent() {
-    state_ = State::Collecting;
-    collector_.start(SteadyClock::now());
-    onReadyRead();
-    scheduleCompletionCheck();
-}
-
-void ReadSession::onReadyRead() {
-    if (state_ == State::Idle) {
-        dropLateBytes();
+void ReadSession::onExchangeFinished(const ReadingRecord& record, const QObject* requester) {
+    if (requester != this || done_) {
         return;
     }
-    if (state_ != State::Collecting) {
+    if (record.status != ReadingRecord::Status::Completed) {
+        endWithPortError(QString::fromStdString(record.problem));
         return;
     }
-    const QByteArray data = port_.readAll();
-    if (data.isEmpty()) {
-        return;
-    }
-    collector_.add(toBytes(data), SteadyClock::now());
-    scheduleCompletionCheck();
-}
-
-void ReadSession::dropLateBytes() {
-    // Between reads nobody takes what arrives, and on a busy bus it would pile up without limit.
-    const QByteArray late = port_.readAll();
-    if (late.isEmpty()) {
-        return;
-    }
-    trace("~", toBytes(late));
-    // Bytes after a read that timed out with its reply incomplete are most likely that reply,
-    // late: left alone they would be taken for the answer to the next request.
-    if (!toldLateReply_ && collector_.received().size() < kReplyLength) {
-        toldLateReply_ = true;
-        const auto lateBy = std::chrono::duration_cast<std::chrono::milliseconds>(
-            SteadyClock::now() - collector_.sendEnd() - timeout_);
-        std::cerr << "darq-read: a reply came " << lateBy.count()
-                  << " ms late: raise --timeout (it is " << timeout_.count() << " ms)" << std::endl;
-        endIfOutputLost();
-    }
-}
-
-void ReadSession::scheduleCompletionCheck() {
-    completionTimer_.start(timerMilliseconds(collector_.completionTime() - SteadyClock::now()));
-}
-
-void ReadSession::onCompletionCheck() {
-    if (state_ == State::Sending) {
-        endWithPortError(PortError::Kind::Other,
-                         QStringLiteral("cannot send the request: the device took no byte of it "
-                                        "for %1 ms")
-                             .arg(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                      SteadyClock::now() - readStart_)
-                                      .count()));
-        return;
-    }
-    if (state_ != State::Collecting) {
-        return;
-    }
-    if (collector_.isComplete(SteadyClock::now())) {
-        finishRead();
-    } else {
-        scheduleCompletionCheck();
-    }
-}
-
-void ReadSession::finishRead() {
-    state_ = State::Idle;
-    ReadingRecord record;
-    record.time = readTime_;
-    record.address = options_.addresses[addressIndex_];
-    record.baudRate = baudRate_;
-    record.namesInstrument = options_.addresses.size() > 1;
-    record.request = request_;
-    record.outcome = decodeAnswer(request_, collector_.received());
-    if (const auto latency = collector_.latency()) {
-        record.latencyMs = std::chrono::duration<double, std::milli>(*latency).count();
-    }
-    record.endedWhileArriving = collector_.endedWhileArriving();
-    trace("<", collector_.received());
-    std::cout << formatReading(options_.format, record) << std::flush;
+    trace(record.time, ">", record.request);
+    trace(std::chrono::system_clock::now(), "<", record.outcome.received);
     summary_.add(record);
     summaries_[addressIndex_].second.add(record);
-    if (endIfOutputLost()) {
+    if (done_ || !print(formatReading(options_.format, record, options_.addresses.size() > 1))) {
         return;
     }
-
     // The next instrument on the bus at once; the next cycle on time.
     if (++addressIndex_ < options_.addresses.size()) {
-        startRead();
+        readNext();
         return;
     }
     ++cycles_;
@@ -225,52 +102,41 @@ void ReadSession::finishRead() {
         return;
     }
     const auto nextStart = cycleStart_ + std::chrono::milliseconds(options_.intervalMs);
-    nextReadTimer_.start(timerMilliseconds(nextStart - SteadyClock::now()));
+    nextCycleTimer_.start(timerMilliseconds(nextStart - SteadyClock::now()));
 }
 
-void ReadSession::onPortError(QSerialPort::SerialPortError error) {
-    if (state_ == State::Done) {
+void ReadSession::onLateBytes(const Bytes& bytes, std::optional<qint64> msLate) {
+    trace(std::chrono::system_clock::now(), "~", bytes);
+    // Bytes after a read that ended without its whole reply are most likely that reply, late.
+    if (msLate && !toldLateReply_ && !done_) {
+        toldLateReply_ = true;
+        const int timeoutMs = options_.timeoutMs.value_or(settleTimeMs(options_.baudRates.front()));
+        std::cerr << "darq-read: a reply came " << *msLate << " ms late: raise --timeout (it is "
+                  << timeoutMs << " ms)" << std::endl;
+    }
+}
+
+void ReadSession::endWithPortError(const QString& message) {
+    if (done_) {
         return;
     }
-    if (const std::optional<PortError> lost = lostPortError(port_, error, device_)) {
-        endWithPortError(PortError::Kind::Lost, lost->reason);
-    } else if (error == QSerialPort::WriteError || error == QSerialPort::ResourceError) {
-        endWithPortError(PortError::Kind::Other,
-                         QStringLiteral("cannot send the request: ") + port_.errorString());
-    } else if (error == QSerialPort::UnknownError) {
-        endWithPortError(PortError::Kind::Other, port_.errorString());
-    }
-    // A timeout or a refused modem line leaves the line usable.
+    std::cerr << "darq-read: " << message.toStdString() << std::endl;
+    end(kExitPortUnusable);
 }
 
-void ReadSession::endWithPortError(PortError::Kind kind, const QString& reason) {
-    // Closing the port from inside its own error report is not safe; end from the event loop.
-    state_ = State::Done;
-    completionTimer_.stop();
-    nextReadTimer_.stop();
-    const PortError failure{kind, device_, reason};
-    QMetaObject::invokeMethod(
-        this,
-        [this, failure] {
-            std::cerr << "darq-read: " << failure.message().toStdString() << std::endl;
-            end(kExitPortUnusable);
-        },
-        Qt::QueuedConnection);
-}
-
-bool ReadSession::endIfOutputLost() {
-    // SIGPIPE still ends the run as usual when a pipe's reader goes away.
-    if (!reportLostOutput()) {
-        return false;
+bool ReadSession::print(const std::string& text) {
+    if (output_.write(text)) {
+        return true;
     }
+    output_.reportFailure();
     end(kExitOutputLost);
-    return true;
+    return false;
 }
 
 void ReadSession::end(int exitStatus) {
-    state_ = State::Done;
-    completionTimer_.stop();
-    nextReadTimer_.stop();
+    done_ = true;
+    nextCycleTimer_.stop();
+    // Closed before anything else, so that the device's lock file goes whatever follows.
     port_.close();
     if (options_.count != 1 && summaries_.size() == 1) {
         std::cerr << "summary: " << summary_.line() << std::endl;
@@ -282,11 +148,14 @@ void ReadSession::end(int exitStatus) {
     emit finished(std::cerr.fail() ? kExitOutputLost : exitStatus);
 }
 
-void ReadSession::trace(const char* direction, const Bytes& frame) const {
-    if (!options_.trace) {
-        return;
+void ReadSession::trace(std::chrono::system_clock::time_point time, const char* direction,
+                        const Bytes& frame) {
+    if (options_.trace) {
+        std::cerr << traceLine(time, direction, frame) << std::flush;
+        if (std::cerr.fail()) {
+            end(kExitOutputLost);
+        }
     }
-    std::cerr << traceLine(direction, frame) << std::flush;
 }
 
 } // namespace darq

@@ -15,35 +15,42 @@ double median(std::vector<double> values) {
 } // namespace
 
 void ReadSummary::add(const ReadingRecord& record) {
+    using Finding = ReadOutcome::Finding;
     ++reads_;
-    switch (record.outcome.kind) {
-    case ReadOutcome::Kind::Decoded:
+    switch (record.outcome.finding) {
+    case Finding::Clean:
         ++decoded_;
-        if (!record.outcome.checkValueOk) {
-            ++badCheckValue_;
-        }
         if (record.latencyMs) {
             decodedLatenciesMs_.push_back(*record.latencyMs);
         }
         break;
-    case ReadOutcome::Kind::NoData:
+    case Finding::BadCheckValue:
+        ++badCheckValue_;
+        break;
+    case Finding::WrongHeader:
+        ++wrongHeader_;
+        break;
+    case Finding::Silence:
+    case Finding::EchoOnly:
         ++noData_;
         break;
-    case ReadOutcome::Kind::Ignored:
+    case Finding::Exception:
+    case Finding::CutOff:
+    case Finding::WrongLength:
         ++ignored_;
         break;
     }
 }
 
 int ReadSummary::exitStatus() const {
-    return reads_ > 0 && noData_ + ignored_ == 0 ? kExitAllDecoded : kExitSomeNotDecoded;
+    return reads_ > 0 && decoded_ == reads_ ? kExitAllDecoded : kExitSomeNotDecoded;
 }
 
 std::string ReadSummary::line() const {
     std::string text = "reads " + std::to_string(reads_) + "  decoded " + std::to_string(decoded_) +
                        "  no data " + std::to_string(noData_) + "  ignored " +
                        std::to_string(ignored_) + "  bad CRC " + std::to_string(badCheckValue_) +
-                       "  latency ms ";
+                       "  wrong header " + std::to_string(wrongHeader_) + "  latency ms ";
     if (decodedLatenciesMs_.empty()) {
         return text + "-";
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "read/reading_output.h"
+#include "protocol/reading_record.h"
 
 #include <string>
 #include <vector>
@@ -19,12 +19,12 @@ public:
     void add(const ReadingRecord& record);
 
     int reads() const { return reads_; }
-    // 0 when every reading decoded (a bad check value still decodes), 1 when any gave no data
-    // or was ignored, and 1 when the run was interrupted before a reading came: a script must
-    // not take an empty run for a good one.
+    // 0 when every read gave this instrument's intact reading, 1 when any did not (no data,
+    // ignored, a bad check value, another instrument's header), and 1 when the run was
+    // interrupted before a reading came: a script must not take an empty run for a good one.
     int exitStatus() const;
-    // "reads 3  decoded 2  no data 1  ignored 0  bad CRC 0  latency ms min 33.9  median 34.1
-    // max 35.0", the latency taken over the decoded readings.
+    // "reads 3  decoded 2  no data 1  ignored 0  bad CRC 0  wrong header 0  latency ms min 33.9
+    // median 34.1  max 35.0", the latency taken over the decoded readings.
     std::string line() const;
 
 private:
@@ -33,6 +33,7 @@ private:
     int noData_ = 0;
     int ignored_ = 0;
     int badCheckValue_ = 0;
+    int wrongHeader_ = 0;
     std::vector<double> decodedLatenciesMs_;
 };
 

@@ -1,43 +1,16 @@
 #pragma once
 
-#include "protocol/bytes.h"
-#include "protocol/reply.h"
+#include "protocol/reading_record.h"
 #include "read/read_options.h"
 
-#include <chrono>
-#include <optional>
 #include <string>
 
 namespace darq {
 
-// One reading as darq-read reports it.
-struct ReadingRecord {
-    std::chrono::system_clock::time_point time; // when the request went out
-    int address = 0;
-    int baudRate = 0;
-    Bytes request;
-    ReadOutcome outcome;
-    std::optional<double> latencyMs; // end of the send to the last byte; none when nothing came
-    bool endedWhileArriving = false; // the wait ran out with bytes still coming
-    // Text names the instrument ("address 5  9600 Bd  flow ...") where several are read or found.
-    bool namesInstrument = false;
-};
-
-// A number with one decimal and a point, whatever the locale: "34.0". Machine output must read the
-// same everywhere.
-std::string oneDecimal(double value);
-
-// ISO 8601 in UTC with milliseconds, for example 2024-05-01T08:30:00.125Z.
-std::string isoUtcTime(std::chrono::system_clock::time_point time);
-
 // One line of --trace: the time, ">" for sent or "<" for received (and "~" for bytes dropped
 // between reads), and the bytes in hex, "(nothing)" for none.
-std::string traceLine(const char* direction, const Bytes& frame);
-
-// When standard output or standard error has failed: says so on standard error when that still
-// works, and returns true. A script must not take a run whose readings went nowhere for a good
-// one.
-bool reportLostOutput();
+std::string traceLine(std::chrono::system_clock::time_point time, const char* direction,
+                      const Bytes& frame);
 
 // The first line of a csv log; the other formats have none.
 std::string csvHeader();
@@ -45,7 +18,24 @@ std::string csvHeader();
 // The lines one reading gives in `format`, each ending in a newline. Text shows
 // "flow 1234.56  total 12345.678", "no data", "ignored: N bytes" or "exception 02 illegal data
 // address", and under a reading that did not come through cleanly a second line saying what it
-// most likely means.
-std::string formatReading(OutputFormat format, const ReadingRecord& record);
+// most likely means. `namesInstrument`: text starts with "address 5  9600 Bd  ", where several
+// instruments are read or found.
+std::string formatReading(OutputFormat format, const ReadingRecord& record,
+                          bool namesInstrument = false);
+
+// Standard output, where the readings go. A write that fails is remembered with its own reason
+// (a full disk, a reader that went away): a script must not take a run whose readings went
+// nowhere for a good one.
+class ReadingsOutput {
+public:
+    // Writes and flushes at once; false once standard output has failed.
+    bool write(const std::string& text);
+    bool failed() const { return error_ != 0; }
+    // Says on standard error, when that still works, why the readings could not be written.
+    void reportFailure() const;
+
+private:
+    int error_ = 0;
+};
 
 } // namespace darq

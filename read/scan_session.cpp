@@ -1,9 +1,7 @@
 #include "read/scan_session.h"
 
 #include "read/read_summary.h"
-#include "read/reading_output.h"
 
-#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <unistd.h>
@@ -17,19 +15,18 @@ SearchPlan planOf(const ReadOptions& options) {
     plan.baudRates = options.baudRates;
     plan.addresses = options.addresses;
     plan.findAll = options.findAll;
-    if (options.timeoutMs) {
-        plan.turnaroundAllowanceMs = *options.timeoutMs;
-    }
+    plan.timeoutMs = options.timeoutMs;
     return plan;
 }
 
 } // namespace
 
 ScanSession::ScanSession(const ReadOptions& options, const QString& device, QObject* parent)
-    : QObject(parent), options_(options), search_(port_, planOf(options)),
+    : QObject(parent), options_(options), engine_(port_), search_(engine_, planOf(options)),
       progressOnTerminal_(::isatty(STDERR_FILENO) == 1) {
     port_.setDevice(device);
-    connect(&search_, &InstrumentSearch::attemptFinished, this, &ScanSession::onAttemptFinished);
+    connect(&engine_, &ExchangeEngine::finished, this,
+            [this](const ReadingRecord& record) { onAttemptFinished(record); });
     connect(&search_, &InstrumentSearch::progress, this, &ScanSession::onProgress);
     connect(&search_, &InstrumentSearch::instrumentFound, this, &ScanSession::onInstrumentFound);
     connect(&search_, &InstrumentSearch::finished, this, &ScanSession::onFinished);
@@ -41,8 +38,11 @@ void ScanSession::start() {
         emit finished(kExitPortUnusable);
         return;
     }
-    if (options_.format == OutputFormat::Csv) {
-        std::cout << csvHeader() << std::flush;
+    if (options_.format == OutputFormat::Csv && !output_.write(csvHeader())) {
+        port_.close();
+        output_.reportFailure();
+        emit finished(kExitOutputLost);
+        return;
     }
     search_.start();
 }
@@ -51,63 +51,52 @@ void ScanSession::stop() {
     search_.cancel();
 }
 
-void ScanSession::onAttemptFinished(const ExchangeReport& report) {
-    if (options_.trace) {
+void ScanSession::onAttemptFinished(const ReadingRecord& record) {
+    if (options_.trace && record.status == ReadingRecord::Status::Completed) {
         clearProgressLine();
-        std::cerr << traceLine(">", report.request) << traceLine("<", report.outcome.received)
+        std::cerr << traceLine(record.time, ">", record.request)
+                  << traceLine(std::chrono::system_clock::now(), "<", record.outcome.received)
                   << std::flush;
     }
 }
 
 void ScanSession::onProgress(int attemptsDone, int plannedAttempts, int baudRate, int address,
-                             int msLeft) {
+                             qint64 msLeft) {
     if (!progressOnTerminal_) {
         return;
     }
     char line[96];
-    std::snprintf(line, sizeof line, "\r%d Bd  address %3d  attempt %d of %d  about %d s left ",
-                  baudRate, address, attemptsDone + 1, plannedAttempts, (msLeft + 999) / 1000);
+    std::snprintf(line, sizeof line, "\r%d Bd  address %3d  attempt %d of %d  about %lld s left ",
+                  baudRate, address, attemptsDone + 1, plannedAttempts,
+                  static_cast<long long>((msLeft + 999) / 1000));
     std::cerr << line << std::flush;
     progressShown_ = true;
 }
 
 void ScanSession::onInstrumentFound(const FoundInstrument& instrument) {
     clearProgressLine();
-    ReadingRecord record;
-    record.time = std::chrono::system_clock::time_point(
-        std::chrono::milliseconds(instrument.report.sentAt.toMSecsSinceEpoch()));
-    record.address = instrument.address;
-    record.baudRate = instrument.baudRate;
-    record.namesInstrument = true;
-    record.request = instrument.report.request;
-    record.outcome = instrument.report.outcome;
-    std::cout << formatReading(options_.format, record) << std::flush;
-    if (!std::cout) {
-        outputLost_ = true;
+    if (!output_.write(formatReading(options_.format, instrument.record, true))) {
         search_.cancel();
     }
 }
 
 void ScanSession::onFinished(const SearchHearing& hearing) {
-    clearProgressLine();
-    std::cerr << hearing.summary().toStdString() << std::endl;
+    // Closed before anything else, so that the device's lock file goes whatever follows.
     port_.close();
-    if (outputLost_ || !std::cout || !std::cerr) {
-        reportLostOutput();
+    if (output_.failed()) {
+        output_.reportFailure();
         emit finished(kExitOutputLost);
         return;
     }
-    switch (hearing.ended) {
-    case SearchHearing::Ended::PortClosed:
-    case SearchHearing::Ended::SendFailed:
-    case SearchHearing::Ended::RateRefused:
+    clearProgressLine();
+    std::cerr << hearing.summary().toStdString() << std::endl;
+    if (!std::cerr) {
+        emit finished(kExitOutputLost);
+    } else if (hearing.ended == SearchHearing::Ended::PortProblem) {
         emit finished(kExitPortUnusable);
-        return;
-    case SearchHearing::Ended::Searched:
-    case SearchHearing::Ended::Cancelled:
-        break;
+    } else {
+        emit finished(hearing.found.empty() ? kExitSomeNotDecoded : kExitAllDecoded);
     }
-    emit finished(hearing.found.empty() ? kExitSomeNotDecoded : kExitAllDecoded);
 }
 
 void ScanSession::clearProgressLine() {

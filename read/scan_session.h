@@ -1,7 +1,9 @@
 #pragma once
 
 #include "read/read_options.h"
+#include "read/reading_output.h"
 #include "serial/comm_control.h"
+#include "serial/exchange_engine.h"
 #include "serial/instrument_search.h"
 
 #include <QObject>
@@ -19,25 +21,27 @@ public:
     ScanSession(const ReadOptions& options, const QString& device, QObject* parent = nullptr);
 
     void start();
-    // Ends the search after the attempt under way, with what was heard so far.
+    // Ends the search at once, with what was heard so far.
     void stop();
 
 signals:
     void finished(int exitStatus);
 
 private:
-    void onAttemptFinished(const ExchangeReport& report);
-    void onProgress(int attemptsDone, int plannedAttempts, int baudRate, int address, int msLeft);
+    void onAttemptFinished(const ReadingRecord& record);
+    void onProgress(int attemptsDone, int plannedAttempts, int baudRate, int address,
+                    qint64 msLeft);
     void onInstrumentFound(const FoundInstrument& instrument);
     void onFinished(const SearchHearing& hearing);
     void clearProgressLine();
 
     ReadOptions options_;
     CommControl port_;
+    ExchangeEngine engine_;
     InstrumentSearch search_;
+    ReadingsOutput output_;
     bool progressOnTerminal_ = false;
     bool progressShown_ = false;
-    bool outputLost_ = false;
 };
 
 } // namespace darq

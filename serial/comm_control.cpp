@@ -3,23 +3,11 @@
 #include "serial/port_names.h"
 #include "serial/port_opening.h"
 
-#include <QElapsedTimer>
-#include <QThread>
-
-#include <algorithm>
-
 #ifdef Q_OS_UNIX
 #include <sys/ioctl.h>
 #endif
 
 namespace darq {
-
-namespace {
-
-// How long one blocking wait for bytes lasts inside settleWait, so that the wait ends on time.
-constexpr int kSettleSliceMs = 20;
-
-} // namespace
 
 CommControl::CommControl(QObject* parent) : QObject(parent) {
     qRegisterMetaType<darq::PortError>();
@@ -147,15 +135,17 @@ bool CommControl::setOutput(const QByteArray& bytes) {
 }
 
 QByteArray CommControl::Input() {
+    const QByteArray input = takeArrived();
+    awaitingReply_ = false;
+    return input;
+}
+
+QByteArray CommControl::takeArrived() {
     if (!serial_.isOpen()) {
         return {};
     }
     readWaitingBytes();
-    if (!serial_.isOpen()) {
-        return {};
-    }
-    awaitingReply_ = false;
-    return serial_.readAll();
+    return serial_.isOpen() ? serial_.readAll() : QByteArray();
 }
 
 QString CommControl::deviceName() const {
@@ -206,46 +196,9 @@ bool CommControl::switchPort(int choiceIndex) {
     return open();
 }
 
-void CommControl::discardReceiveBuffer() {
-    setInBufferCount(0);
-}
-
 bool CommControl::send(const Bytes& frame) {
     return setOutput(QByteArray(reinterpret_cast<const char*>(frame.data()),
                                 static_cast<qsizetype>(frame.size())));
-}
-
-void CommControl::settleWait(int milliseconds) {
-    QElapsedTimer clock;
-    clock.start();
-    for (;;) {
-        const qint64 remaining = milliseconds - clock.elapsed();
-        if (remaining <= 0) {
-            return;
-        }
-        const int slice = static_cast<int>(std::min<qint64>(remaining, kSettleSliceMs));
-        if (!serial_.isOpen()) {
-            QThread::msleep(static_cast<unsigned long>(remaining));
-            return;
-        }
-        const qint64 sliceStart = clock.elapsed();
-        if (!serial_.waitForReadyRead(slice)) {
-            // A port in trouble can fail at once; wait out the slice rather than spin.
-            const qint64 early = slice - (clock.elapsed() - sliceStart);
-            if (early > 0) {
-                QThread::msleep(static_cast<unsigned long>(early));
-            }
-        }
-    }
-}
-
-Bytes CommControl::takeInput() {
-    const QByteArray input = Input();
-    return Bytes(input.begin(), input.end());
-}
-
-qint64 CommControl::droppedByteCount() const {
-    return droppedBytes_;
 }
 
 void CommControl::onReadyRead() {
@@ -256,7 +209,10 @@ void CommControl::onReadyRead() {
     // Nobody takes bytes that arrive between exchanges (a busy bus, a reply that came too late),
     // and the next exchange would discard them anyway; left in QSerialPort they pile up without
     // limit on a chatty line.
-    droppedBytes_ += serial_.readAll().size();
+    const QByteArray dropped = serial_.readAll();
+    if (!dropped.isEmpty()) {
+        emit bytesDropped(dropped);
+    }
 }
 
 void CommControl::onSerialError(QSerialPort::SerialPortError error) {
@@ -270,8 +226,9 @@ void CommControl::onSerialError(QSerialPort::SerialPortError error) {
     if (!lost) {
         return;
     }
-    closePort();
+    // Set first: whoever hears of the closing asks why.
     lastError_ = *lost;
+    closePort();
     emit portLost(*lost);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocol/read_exchange.h"
+#include "protocol/bytes.h"
 #include "serial/line_settings.h"
 #include "serial/port_error.h"
 
@@ -15,10 +15,8 @@ namespace darq {
 // CommPort (1 or 2), Settings ("9600,n,8,2"), PortOpen, InBufferCount (assign 0 to discard),
 // Output (assign to send) and Input (read to take every waiting byte). Input is always binary and
 // always every waiting byte; there is no flow control; DTR is raised while open and RTS stays low.
-//
-// It also offers the four port operations of a read exchange. Its settleWait blocks the calling
-// thread; the window never calls it and waits with ExchangeDriver instead.
-class CommControl : public QObject, public PortOperations {
+// Read exchanges run on it through ExchangeEngine, which never blocks the thread.
+class CommControl : public QObject {
     Q_OBJECT
     Q_PROPERTY(int CommPort READ CommPort WRITE setCommPort)
     Q_PROPERTY(QString Settings READ Settings WRITE setSettings)
@@ -52,8 +50,12 @@ public:
     bool setOutput(const QByteArray& bytes);
     // Every byte received since the last Output, removed from the buffer; empty on a closed port.
     // Bytes that arrive after Input was taken and before the next Output belong to no exchange:
-    // they are read and dropped as they come (see droppedByteCount).
+    // they are read and dropped as they come (see bytesDropped).
     QByteArray Input();
+    // The bytes of the awaited reply that have come so far, removed from the buffer; the reply
+    // stays awaited until Input is taken.
+    QByteArray takeArrived();
+    bool send(const Bytes& frame);
 
     // The device the port is open on; while closed, the one the next open takes.
     QString deviceName() const;
@@ -62,8 +64,6 @@ public:
     void setDevice(const QString& device);
     int baudRate() const;
     PortError lastError() const;
-    // Bytes that arrived while no reply was awaited and were dropped, since construction.
-    qint64 droppedByteCount() const;
 
     // Port control operations for the window.
     bool open();
@@ -77,12 +77,6 @@ public:
     // left closed and lastError() saying why, when the new port cannot be opened.
     bool switchPort(int choiceIndex);
 
-    // PortOperations, for a read exchange.
-    void discardReceiveBuffer() override;
-    bool send(const Bytes& frame) override;
-    void settleWait(int milliseconds) override;
-    Bytes takeInput() override;
-
 signals:
     void portOpenChanged(bool open);
     // The open port died (USB adapter pulled, far end of the line closed). It is already closed
@@ -90,6 +84,9 @@ signals:
     void portLost(const darq::PortError& error);
     // New bytes of an awaited reply are waiting in Input.
     void bytesArrived();
+    // Bytes that arrived while no reply was awaited, read and dropped: on a busy bus, or a reply
+    // that came too late.
+    void bytesDropped(const QByteArray& bytes);
 
 private:
     void onReadyRead();
@@ -108,7 +105,6 @@ private:
     QString fixedDevice_;  // when set, the device to open instead of CommPort's
     bool opening_ = false; // errors QSerialPort raises while opening belong to the open's result
     bool awaitingReply_ = false; // from a request sent until its reply is taken
-    qint64 droppedBytes_ = 0;
 };
 
 } // namespace darq

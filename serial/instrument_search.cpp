@@ -2,8 +2,7 @@
 
 #include "protocol/line_timing.h"
 #include "protocol/read_request.h"
-#include "serial/comm_control.h"
-#include "serial/line_settings.h"
+#include "serial/exchange_engine.h"
 
 #include <QStringList>
 #include <QTimer>
@@ -56,9 +55,7 @@ QString SearchHearing::summary() const {
                      .arg(attempts)
                      .arg(plannedAttempts);
         break;
-    case Ended::PortClosed:
-    case Ended::SendFailed:
-    case Ended::RateRefused:
+    case Ended::PortProblem:
         lines << InstrumentSearch::tr("The search stopped after %1 of %2 attempts: %3")
                      .arg(attempts)
                      .arg(plannedAttempts)
@@ -81,7 +78,9 @@ QString SearchHearing::summary() const {
                      "address.")
                      .arg(rateList(ratesWithEchoOnly));
     }
-    if (ratesWithOtherBytes.empty() && ratesWithEchoOnly.empty() && attempts > 0) {
+    // Only a search that went through the whole plan may say that nothing came at any rate.
+    if (ratesWithOtherBytes.empty() && ratesWithEchoOnly.empty() && attempts > 0 &&
+        ended == Ended::Searched) {
         lines << InstrumentSearch::tr(
             "Nothing came back at any rate: check the wiring, the instrument's power, "
             "and that the adapter is set for the line (RS-232 or RS-485).");
@@ -89,12 +88,17 @@ QString SearchHearing::summary() const {
     return lines.join(QLatin1Char('\n'));
 }
 
-InstrumentSearch::InstrumentSearch(CommControl& port, SearchPlan plan, QObject* parent)
-    : QObject(parent), port_(port), driver_(port), plan_(std::move(plan)),
+InstrumentSearch::InstrumentSearch(ExchangeEngine& engine, SearchPlan plan, QObject* parent)
+    : QObject(parent), engine_(engine), plan_(std::move(plan)),
       addresses_(searchOrder(plan_.addresses)) {
     qRegisterMetaType<darq::FoundInstrument>();
     qRegisterMetaType<darq::SearchHearing>();
-    connect(&driver_, &ExchangeDriver::finished, this, &InstrumentSearch::onAttemptFinished);
+    connect(&engine_, &ExchangeEngine::finished, this, &InstrumentSearch::onAttemptFinished);
+}
+
+InstrumentSearch::~InstrumentSearch() {
+    engine_.cancel(this);
+    engine_.release(this);
 }
 
 int InstrumentSearch::plannedAttempts() const {
@@ -106,29 +110,24 @@ void InstrumentSearch::start() {
         return;
     }
     running_ = true;
-    cancelled_ = false;
     hearing_ = {};
     hearing_.plannedAttempts = plannedAttempts();
     rateIndex_ = 0;
     addressIndex_ = 0;
+    engine_.reserve(this);
     // From the event loop, so that the caller has connected to everything before the first
     // signal, even when the search ends at once.
     QTimer::singleShot(0, this, &InstrumentSearch::nextAttempt);
 }
 
 void InstrumentSearch::cancel() {
-    cancelled_ = true;
-    if (running_ && !driver_.isBusy()) {
-        finish(SearchHearing::Ended::Cancelled);
-    }
+    finish(SearchHearing::Ended::Cancelled);
+    // Its attempt under way ends now, not when its wait runs out.
+    engine_.cancel(this);
 }
 
 void InstrumentSearch::nextAttempt() {
     if (!running_) {
-        return;
-    }
-    if (cancelled_) {
-        finish(SearchHearing::Ended::Cancelled);
         return;
     }
     if (rateIndex_ >= plan_.baudRates.size() || addresses_.empty()) {
@@ -136,52 +135,30 @@ void InstrumentSearch::nextAttempt() {
         return;
     }
     const int rate = plan_.baudRates[rateIndex_];
-    if (addressIndex_ == 0) {
-        heardEchoAtRate_ = false;
-        heardOtherAtRate_ = false;
-        LineSettings settings;
-        settings.baudRate = rate;
-        if (!port_.setSettings(QString::fromStdString(formatLineSettings(settings)))) {
-            finish(SearchHearing::Ended::RateRefused, port_.lastError().message());
-            return;
-        }
-    }
     const int address = addresses_[addressIndex_];
     emit progress(hearing_.attempts, hearing_.plannedAttempts, rate, address, msLeft());
-    switch (
-        driver_.startReadEndingEarly(address, attemptBudgetMs(rate, plan_.turnaroundAllowanceMs))) {
-    case ReadStart::Started:
-        break;
-    case ReadStart::SendFailed:
-        finish(SearchHearing::Ended::SendFailed, port_.lastError().message());
-        break;
-    case ReadStart::PortClosed:
-    case ReadStart::Busy:
-    case ReadStart::AddressOutOfRange:
-        finish(SearchHearing::Ended::PortClosed,
-               port_.lastError().isError()
-                   ? port_.lastError().message()
-                   : InstrumentSearch::tr("%1: port not open").arg(port_.deviceName()));
-        break;
+    ExchangeOrder order;
+    order.address = address;
+    order.baudRate = rate;
+    order.wait = ReplyWait::CompleteReply;
+    order.timeout = std::chrono::milliseconds(timeoutMs(rate));
+    if (engine_.submit(this, order) != ReadStart::Accepted) {
+        finish(SearchHearing::Ended::PortProblem, InstrumentSearch::tr("the port is not open"));
     }
 }
 
-void InstrumentSearch::onAttemptFinished(const ExchangeReport& report) {
-    if (!running_) {
+void InstrumentSearch::onAttemptFinished(const ReadingRecord& record, const QObject* requester) {
+    if (requester != this || !running_) {
         return;
     }
-    emit attemptFinished(report);
+    if (record.status != ReadingRecord::Status::Completed) {
+        finish(SearchHearing::Ended::PortProblem, QString::fromStdString(record.problem));
+        return;
+    }
     ++hearing_.attempts;
-    if (report.status != ExchangeReport::Status::Completed) {
-        finish(SearchHearing::Ended::PortClosed,
-               port_.lastError().isError()
-                   ? port_.lastError().message()
-                   : InstrumentSearch::tr("%1: the port was closed").arg(report.device));
-        return;
-    }
-    const ReadOutcome& outcome = report.outcome;
-    if (outcome.kind == ReadOutcome::Kind::Decoded && outcome.checkValueOk) {
-        const FoundInstrument instrument{report.baudRate, report.address, report};
+    const ReadOutcome& outcome = record.outcome;
+    if (outcome.isReading()) {
+        const FoundInstrument instrument{record.baudRate, *record.address, record};
         hearing_.found.push_back(instrument);
         emit instrumentFound(instrument);
         if (!plan_.findAll) {
@@ -222,16 +199,21 @@ void InstrumentSearch::finish(SearchHearing::Ended ended, const QString& portPro
     }
     hearing_.ended = ended;
     hearing_.portProblem = portProblem;
+    // The line is free again before anyone hears of the end.
+    engine_.release(this);
     emit finished(hearing_);
 }
 
-int InstrumentSearch::msLeft() const {
-    int left = 0;
+int InstrumentSearch::timeoutMs(int baudRate) const {
+    return plan_.timeoutMs.value_or(attemptBudgetMs(baudRate));
+}
+
+qint64 InstrumentSearch::msLeft() const {
+    qint64 left = 0;
     for (std::size_t rate = rateIndex_; rate < plan_.baudRates.size(); ++rate) {
         const std::size_t addresses =
             addresses_.size() - (rate == rateIndex_ ? addressIndex_ : std::size_t{0});
-        left += static_cast<int>(addresses) *
-                attemptBudgetMs(plan_.baudRates[rate], plan_.turnaroundAllowanceMs);
+        left += qint64(addresses) * timeoutMs(plan_.baudRates[rate]);
     }
     return left;
 }

@@ -1,43 +1,42 @@
 #pragma once
 
-#include "protocol/line_timing.h"
-#include "protocol/reply.h"
-#include "serial/exchange_driver.h"
+#include "protocol/reading_record.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 namespace darq {
 
-class CommControl;
+class ExchangeEngine;
 
 // What to search: every rate in the order given, and at each rate every address, address 1 first
 // (where the instrument most often sits), then the rest in ascending order.
 struct SearchPlan {
     std::vector<int> baudRates = {9600, 4800, 2400, 1200}; // the usual rate first
     std::vector<int> addresses;                            // empty: 0 to 128
-    bool findAll = false;                                  // go on after the first instrument found
-    int turnaroundAllowanceMs = kTurnaroundAllowanceMs;    // each attempt waits attemptBudgetMs
+    bool findAll = false; // go on after the first instrument found
+    // The longest wait for each reply; none: the wire time of request and reply at the rate plus
+    // the allowance for the instrument to turn round.
+    std::optional<int> timeoutMs;
 };
 
-// An instrument that answered with a 17-byte reply whose check value is right.
+// An instrument that answered intact: a 17-byte reply from the address asked, its check value
+// right.
 struct FoundInstrument {
     int baudRate = 0;
     int address = 0;
-    ExchangeReport report;
+    ReadingRecord record;
 };
 
 // What a search heard, for the operator's plain-words summary.
 struct SearchHearing {
     enum class Ended {
-        Searched,   // every attempt was made (or the first instrument found, without findAll)
-        Cancelled,  // the operator stopped it
-        PortClosed, // the port closed or died under the search
-        SendFailed, // the port took no request
-        RateRefused // the device refused a rate of the plan
+        Searched,    // every attempt was made (or the first instrument found, without findAll)
+        Cancelled,   // the operator stopped it
+        PortProblem, // the port closed, died, took no request or refused a rate
     };
 
     Ended ended = Ended::Searched;
@@ -53,44 +52,43 @@ struct SearchHearing {
 };
 
 // Searches the line for instruments: tries each rate and address of the plan with a read that
-// ends as soon as a valid reply is in, on the port as it is (open, at any rate). Never blocks the
-// thread; the port is left at the rate last tried.
+// ends as soon as a whole reply is in. It has the line to itself while it runs; other reads on
+// the engine wait until it ends. The port is left at the rate last tried.
 class InstrumentSearch : public QObject {
     Q_OBJECT
 
 public:
-    InstrumentSearch(CommControl& port, SearchPlan plan, QObject* parent = nullptr);
+    InstrumentSearch(ExchangeEngine& engine, SearchPlan plan, QObject* parent = nullptr);
+    ~InstrumentSearch() override;
 
     void start();
-    // Stops after the attempt under way; `finished` follows.
+    // Stops at once, with what was heard so far; `finished` follows.
     void cancel();
     int plannedAttempts() const;
 
 signals:
-    // Each attempt as it ends: the bytes on the line, for a traffic log.
-    void attemptFinished(const darq::ExchangeReport& report);
     // Before each attempt: how far the search is, and about how long the rest takes.
-    void progress(int attemptsDone, int plannedAttempts, int baudRate, int address, int msLeft);
+    void progress(int attemptsDone, int plannedAttempts, int baudRate, int address,
+                  qint64 msLeft);
     void instrumentFound(const darq::FoundInstrument& instrument);
     void finished(const darq::SearchHearing& hearing);
 
 private:
     void nextAttempt();
-    void onAttemptFinished(const ExchangeReport& report);
+    void onAttemptFinished(const ReadingRecord& record, const QObject* requester);
     // Notes what the rate being searched gave, before moving on from it.
     void noteRate();
     void finish(SearchHearing::Ended ended, const QString& portProblem = {});
-    int msLeft() const;
+    int timeoutMs(int baudRate) const;
+    qint64 msLeft() const;
 
-    CommControl& port_;
-    ExchangeDriver driver_;
+    ExchangeEngine& engine_;
     SearchPlan plan_;
     std::vector<int> addresses_;
     std::size_t rateIndex_ = 0;
     std::size_t addressIndex_ = 0;
     SearchHearing hearing_;
     bool running_ = false;
-    bool cancelled_ = false;
     bool heardEchoAtRate_ = false;
     bool heardOtherAtRate_ = false;
 };

@@ -1,5 +1,7 @@
 #include "serial/port_opening.h"
 
+#include "serial/lock_files.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -13,7 +15,6 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -69,121 +70,6 @@ QString devicePath(const QString& name) {
 
 #ifdef Q_OS_UNIX
 
-// QSerialPort locks a device with a QLockFile named "LCK.." followed by the device path without
-// its "/dev/" prefix, slashes turned into underscores, in the first of these directories it can
-// use. Which one that is may differ between users, so all of them are looked at.
-const char* const kLockDirectories[] = {
-    "/var/lock", "/etc/locks", "/var/spool/locks",  "/var/spool/uucp",
-    "/tmp",      "/var/tmp",   "/var/lock/lockdev", "/run/lock",
-};
-
-QString lockFileName(const QString& device) {
-    QString name = device.startsWith(QLatin1String("/dev/")) ? device.mid(5) : device;
-    name.replace(QLatin1Char('/'), QLatin1Char('_'));
-    return QStringLiteral("LCK..") + name;
-}
-
-bool processIsAlive(qint64 pid) {
-    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
-}
-
-QString programName(qint64 pid) {
-    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-    if (!comm.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    return QString::fromLocal8Bit(comm.readAll().trimmed());
-}
-
-struct LockHolder {
-    qint64 pid = 0;
-    QString program;
-};
-
-// The lock files that may stand for the device. A program that opened it under a symbolic link
-// locked the link's name and one that opened the target locked the target's: both count.
-QStringList candidateLockFiles(const QString& device) {
-    QStringList names{lockFileName(device)};
-    const QString target = QFileInfo(device).canonicalFilePath();
-    if (!target.isEmpty() && target != device) {
-        names << lockFileName(target);
-    }
-    QStringList files;
-    for (const char* directory : kLockDirectories) {
-        for (const QString& name : names) {
-            const QString file = QString::fromLatin1(directory) + QLatin1Char('/') + name;
-            if (QFileInfo::exists(file)) {
-                files << file;
-            }
-        }
-    }
-    return files;
-}
-
-// QLockFile ("1234\nprogram\nhost\n") and the UUCP lock files of minicom, cu and lockdev (the
-// process id as ten right-aligned digits, "      1234\n") alike begin with the holder's process id
-// in decimal. Anything else names no process.
-std::optional<qint64> lockHolderPid(const QString& lockFile) {
-    QFile lock(lockFile);
-    if (!lock.open(QIODevice::ReadOnly)) {
-        return std::nullopt;
-    }
-    const QList<QByteArray> words = lock.readLine(128).simplified().split(' ');
-    bool isNumber = false;
-    const qint64 pid = words.value(0).toLongLong(&isNumber);
-    if (!isNumber || pid <= 0) {
-        return std::nullopt;
-    }
-    return pid;
-}
-
-// A lock file whose process has died is stale and does not stop QSerialPort; only a live holder
-// means another program has the device.
-std::optional<LockHolder> liveLockHolder(const QString& device) {
-    for (const QString& file : candidateLockFiles(device)) {
-        const std::optional<qint64> pid = lockHolderPid(file);
-        if (pid && processIsAlive(*pid)) {
-            return LockHolder{*pid, programName(*pid)};
-        }
-    }
-    return std::nullopt;
-}
-
-// A lock file that names no process (empty, garbage, a directory, unreadable) cannot be judged
-// stale, so QSerialPort refuses the device: the operator must be told which file is in the way.
-std::optional<QString> unreadableLockFile(const QString& device) {
-    for (const QString& file : candidateLockFiles(device)) {
-        const QFileInfo info(file);
-        QString what;
-        if (info.isDir()) {
-            what = PortWords::tr("a directory");
-        } else if (!info.isReadable()) {
-            what = PortWords::tr("not readable");
-        } else if (info.size() == 0) {
-            what = PortWords::tr("empty");
-        } else if (!lockHolderPid(file)) {
-            what = PortWords::tr("no process number in it");
-        } else {
-            continue;
-        }
-        return PortWords::tr("blocked by the lock file %1, which cannot be read (%2): remove it "
-                             "if no program uses the device")
-            .arg(file, what);
-    }
-    return std::nullopt;
-}
-
-QString describeHolder(const LockHolder& holder) {
-    if (holder.pid == QCoreApplication::applicationPid()) {
-        return PortWords::tr("lock held by this program itself, process %1").arg(holder.pid);
-    }
-    QString text = PortWords::tr("lock held by process %1").arg(holder.pid);
-    if (!holder.program.isEmpty()) {
-        text += QStringLiteral(", ") + holder.program;
-    }
-    return text;
-}
-
 bool accessDenied(const QString& device) {
     if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0) {
         return false;
@@ -214,19 +100,27 @@ bool heldExclusively(const QString& device) {
     return errno == EBUSY;
 }
 
-// Writing requests to the system console or a virtual terminal puts bytes on someone's screen,
-// not on a line to an instrument.
-bool isConsole(const QString& device) {
+// Writing requests to the system console or a virtual terminal puts bytes on someone's screen, not
+// on a line to an instrument; opening the pseudo-terminal multiplexer makes a new terminal pair
+// that nothing is connected to.
+std::optional<QString> notALine(const QString& device) {
     struct stat info {};
     if (::stat(QFile::encodeName(device).constData(), &info) != 0 || !S_ISCHR(info.st_mode)) {
-        return false;
+        return std::nullopt;
     }
     constexpr unsigned kVirtualTerminalMajor = 4; // tty0 to tty63; ttyS* follow from minor 64
-    constexpr unsigned kTtyAuxMajor = 5;          // /dev/tty and /dev/console
+    constexpr unsigned kTtyAuxMajor = 5;          // /dev/tty, /dev/console, /dev/ptmx
+    constexpr unsigned kPtmxMinor = 2;
     const unsigned deviceMajor = major(info.st_rdev);
     const unsigned deviceMinor = minor(info.st_rdev);
-    return (deviceMajor == kVirtualTerminalMajor && deviceMinor < 64) ||
-           (deviceMajor == kTtyAuxMajor && deviceMinor <= 1);
+    if ((deviceMajor == kVirtualTerminalMajor && deviceMinor < 64) ||
+        (deviceMajor == kTtyAuxMajor && deviceMinor <= 1)) {
+        return PortWords::tr("the system console or a virtual terminal, not a serial line");
+    }
+    if (deviceMajor == kTtyAuxMajor && deviceMinor == kPtmxMinor) {
+        return PortWords::tr("the pseudo-terminal multiplexer, not a serial line");
+    }
+    return std::nullopt;
 }
 
 bool hungUp(const QSerialPort& port) {
@@ -318,9 +212,8 @@ PortError openSerialDevice(QSerialPort& port, const QString& device, const LineS
     if (!QFileInfo::exists(path)) {
         return {PortError::Kind::NotFound, path, PortWords::tr("no such device")};
     }
-    if (isConsole(path)) {
-        return {PortError::Kind::Other, path,
-                PortWords::tr("the system console or a virtual terminal, not a serial line")};
+    if (const std::optional<QString> what = notALine(path)) {
+        return {PortError::Kind::Other, path, *what};
     }
     // A lock file the program holding the device wrote in the old UUCP format looks stale to
     // QLockFile, which would delete it and share the line.

@@ -52,7 +52,7 @@ void selectEntryByText(QComboBox* combo, const QString& text) {
 
 Form1::Form1(QWidget* parent) : QWidget(parent) {
     setupLayout(this);
-    exchange_ = new ExchangeDriver(*MSComm1, this);
+    exchange_ = new ExchangeEngine(*MSComm1, this);
     Form1_Load();
     keepTabOnSelectedPort();
 
@@ -94,8 +94,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
     // The shortcut works with the menu closed too.
     addAction(trafficLog);
 
-    connect(exchange_, &ExchangeDriver::finished, this, &Form1::logExchange);
-    connect(exchange_, &ExchangeDriver::finished, this, &Form1::showReadOutcome);
+    connect(exchange_, &ExchangeEngine::finished, this, &Form1::onExchangeFinished);
     connect(MSComm1, &CommControl::portOpenChanged, this, &Form1::onPortOpenChanged);
     connect(MSComm1, &CommControl::portLost, this, &Form1::reportPortLost);
 }
@@ -157,6 +156,8 @@ void Form1::Check1_Click() {
         Command2->setEnabled(false);
     } else {
         autuTimer2->stop();
+        // A tick that waits behind a search must not read after the box was unticked.
+        exchange_->dropWaiting(this);
         Command2->setEnabled(true);
     }
 }
@@ -197,33 +198,17 @@ void Form1::keepTabOnSelectedPort() {
 }
 
 void Form1::readCycle(ReadTrigger trigger) {
-    if (search_ != nullptr) {
-        return; // the search has the line; its end takes a reading of its own
-    }
-    const ReadStart start = exchange_->startRead(Combo1->currentIndex());
-    switch (start) {
-    case ReadStart::Started:
+    ExchangeOrder order;
+    order.address = Combo1->currentIndex();
+    const ReadStart start = exchange_->submit(this, order);
+    if (start == ReadStart::Accepted) {
         toldRefusal_.reset();
-        break;
-    case ReadStart::Busy:
-        // The exchange already waiting shows its outcome in a moment; a second one would only
-        // collide with its reply.
-        break;
-    case ReadStart::PortClosed:
-    case ReadStart::AddressOutOfRange:
-        logRefusal(start == ReadStart::PortClosed ? tr("port not open")
-                                                  : tr("no instrument address selected"));
-        reportRefusedRead(start, trigger);
-        emit readCycleEnded(refusalLine(start));
-        break;
-    case ReadStart::SendFailed: {
-        const PortError error = MSComm1->lastError();
-        logRefusal(error.message());
-        showPortWarning(tr("The read request was not sent.\n%1").arg(error.message()));
-        emit readCycleEnded(error.message());
-        break;
+        return;
     }
-    }
+    logRefusal(start == ReadStart::PortClosed ? tr("port not open")
+                                              : tr("no instrument address selected"));
+    reportRefusedRead(start, trigger);
+    emit readCycleEnded(refusalLine(start));
 }
 
 QString Form1::refusalLine(ReadStart reason) const {
@@ -238,24 +223,37 @@ QString Form1::refusalLine(ReadStart reason) const {
     return line;
 }
 
-void Form1::showReadOutcome(const ExchangeReport& report) {
-    if (searchAwaitsRead_) {
-        searchAwaitsRead_ = false;
-        QMetaObject::invokeMethod(this, &Form1::beginSearch, Qt::QueuedConnection);
+void Form1::onExchangeFinished(const ReadingRecord& record, const QObject* requester) {
+    trafficLog_->addEntry(trafficLogEntry(record));
+    if (requester == this) {
+        showReadOutcome(record);
     }
-    // An exchange cut short by closing or switching the port shows nothing: the operator did it,
-    // and Command1 already tells the port's state.
-    if (report.status != ExchangeReport::Status::Completed) {
-        emit readCycleEnded(
-            QStringLiteral("%1: the port closed while the reply was awaited").arg(report.device));
+}
+
+void Form1::showReadOutcome(const ReadingRecord& record) {
+    const QString device = QString::fromStdString(record.device);
+    switch (record.status) {
+    case ReadingRecord::Status::NotSent: {
+        const QString problem = QString::fromStdString(record.problem);
+        showPortWarning(tr("The read request was not sent.\n%1").arg(problem));
+        emit readCycleEnded(problem);
         return;
     }
-    const ReadOutcome& outcome = report.outcome;
+    case ReadingRecord::Status::Interrupted:
+        // Cut short by closing or switching the port: the operator did it, and Command1 already
+        // tells the port's state.
+        emit readCycleEnded(
+            QStringLiteral("%1: the port closed while the reply was awaited").arg(device));
+        return;
+    case ReadingRecord::Status::Completed:
+        break;
+    }
+    const ReadOutcome& outcome = record.outcome;
     switch (outcome.kind) {
     case ReadOutcome::Kind::NoData:
         Label4->setText(QStringLiteral("无数据\u201C"));
-        noteReadingTime(report);
-        emit readCycleEnded(QStringLiteral("%1: nothing came back").arg(report.device));
+        noteReadingTime(record);
+        emit readCycleEnded(QStringLiteral("%1: nothing came back").arg(device));
         return;
     case ReadOutcome::Kind::Decoded:
         Label4->setText(fromStd(outcome.flowText));
@@ -263,12 +261,12 @@ void Form1::showReadOutcome(const ExchangeReport& report) {
         // A total too long for the box shows its leading digits, as a freshly filled text box
         // does, rather than the end where the cursor lands.
         Text1->setCursorPosition(0);
-        noteReadingTime(report);
+        noteReadingTime(record);
         emit readCycleEnded(QString());
         return;
     case ReadOutcome::Kind::Ignored:
         emit readCycleEnded(QStringLiteral("%1: %2 bytes came back, not a 17-byte reply")
-                                .arg(report.device)
+                                .arg(device)
                                 .arg(outcome.reply().size()));
         return;
     }
@@ -334,7 +332,7 @@ void Form1::startSearch() {
     }
     searchDialog_->show();
     searchDialog_->raise();
-    if (search_ != nullptr || searchAwaitsRead_) {
+    if (search_ != nullptr) {
         return;
     }
     if (!MSComm1->PortOpen()) {
@@ -342,24 +340,7 @@ void Form1::startSearch() {
                                         .arg(MSComm1->deviceName()));
         return;
     }
-    automaticReadingPaused_ = autuTimer2->isActive();
-    autuTimer2->stop();
-    // Two exchanges at once would answer each other's requests.
-    if (exchange_->isBusy()) {
-        searchAwaitsRead_ = true;
-        return;
-    }
-    beginSearch();
-}
-
-void Form1::beginSearch() {
-    if (!MSComm1->PortOpen() || !searchDialog_) {
-        // Closed, or the dialog closed, while the read before it waited.
-        endSearchBeforeItBegan();
-        return;
-    }
-    search_ = new InstrumentSearch(*MSComm1, SearchPlan(), this);
-    connect(search_, &InstrumentSearch::attemptFinished, this, &Form1::logExchange);
+    search_ = new InstrumentSearch(*exchange_, SearchPlan(), this);
     connect(search_, &InstrumentSearch::progress, searchDialog_, &SearchDialog::showProgress);
     connect(search_, &InstrumentSearch::finished, this, &Form1::onSearchFinished);
     searchDialog_->showStarted(search_->plannedAttempts());
@@ -369,29 +350,14 @@ void Form1::beginSearch() {
 void Form1::cancelSearch() {
     if (search_ != nullptr) {
         search_->cancel();
-    } else if (searchAwaitsRead_) {
-        searchAwaitsRead_ = false;
-        endSearchBeforeItBegan();
     }
-}
-
-void Form1::endSearchBeforeItBegan() {
-    SearchHearing nothing;
-    nothing.ended = SearchHearing::Ended::Cancelled;
-    onSearchFinished(nothing);
 }
 
 void Form1::onSearchFinished(const SearchHearing& hearing) {
-    if (search_ != nullptr) {
-        search_->deleteLater();
-        search_ = nullptr;
-    }
+    search_->deleteLater();
+    search_ = nullptr;
     if (searchDialog_) {
         searchDialog_->showFinished(hearing.summary());
-    }
-    if (automaticReadingPaused_) {
-        automaticReadingPaused_ = false;
-        autuTimer2->start();
     }
     if (hearing.found.empty()) {
         // The line goes back to the rate the rate list shows.
@@ -414,28 +380,24 @@ void Form1::showTrafficLog() {
     trafficLogWindow_->activateWindow();
 }
 
-void Form1::logExchange(const ExchangeReport& report) {
-    trafficLog_->addEntry(trafficLogEntry(report));
-}
-
 void Form1::logRefusal(const QString& why) {
-    TrafficLogEntry entry;
-    entry.time = QDateTime::currentDateTime();
-    entry.device = MSComm1->deviceName();
-    entry.baudRate = MSComm1->baudRate();
+    ReadingRecord record;
+    record.time = std::chrono::system_clock::now();
+    record.device = MSComm1->deviceName().toStdString();
+    record.baudRate = MSComm1->baudRate();
     if (Combo1->currentIndex() >= 0) {
-        entry.address = Combo1->currentIndex();
+        record.address = Combo1->currentIndex();
     }
-    entry.outcome = TrafficLogEntry::Outcome::NotSent;
-    entry.explanation = why;
-    trafficLog_->addEntry(std::move(entry));
+    record.status = ReadingRecord::Status::NotSent;
+    record.problem = why.toStdString();
+    trafficLog_->addEntry(trafficLogEntry(record));
 }
 
 // The displays keep a value until the next reading; their tooltips say when it came and, when
 // its check value was wrong, that it may be corrupted.
-void Form1::noteReadingTime(const ExchangeReport& report) {
-    const QString time = report.sentAt.toString(QStringLiteral("HH:mm:ss.zzz"));
-    const ReadOutcome& outcome = report.outcome;
+void Form1::noteReadingTime(const ReadingRecord& record) {
+    const QString time = localTime(record.time).toString(QStringLiteral("HH:mm:ss.zzz"));
+    const ReadOutcome& outcome = record.outcome;
     if (outcome.kind != ReadOutcome::Kind::Decoded) {
         Label4->setToolTip(tr("No reply at %1").arg(time));
         return;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/exchange_driver.h"
+#include "serial/exchange_engine.h"
 #include "serial/instrument_search.h"
 #include "serial/port_error.h"
 #include "ui/form1_layout.h"
@@ -23,7 +23,7 @@ class WindowMenu;
 // The tool's one window. Its start-up sequence runs before it is first shown: the rate and
 // address lists are filled, automatic reading is off and COM1 is opened at 9600,n,8,2. After that
 // everything happens in the handlers below, on the event thread, and nothing in it ever waits:
-// a read exchange runs on ExchangeDriver and its outcome arrives as a signal.
+// a read exchange runs on the port's ExchangeEngine and its record arrives as a signal.
 class Form1 : public QWidget, private Form1Layout {
     Q_OBJECT
 
@@ -39,8 +39,8 @@ signals:
 
 public:
     // Searches the selected port for an instrument of unknown address and rate, beside the
-    // window; automatic reading pauses meanwhile. Once found, the rate and address lists select
-    // it and one reading is taken.
+    // window; the search has the line to itself, so automatic reading pauses meanwhile. Once
+    // found, the rate and address lists select it and one reading is taken.
     void startSearch();
     // The log of every exchange beside the window; it is kept whether it is shown or not.
     void showTrafficLog();
@@ -59,7 +59,8 @@ private:
 
     void keepTabOnSelectedPort();
     void readCycle(ReadTrigger trigger);
-    void showReadOutcome(const ExchangeReport& report);
+    void onExchangeFinished(const ReadingRecord& record, const QObject* requester);
+    void showReadOutcome(const ReadingRecord& record);
     void reportRefusedRead(ReadStart reason, ReadTrigger trigger);
     QString refusalLine(ReadStart reason) const;
 
@@ -68,17 +69,13 @@ private:
     void reportOpenFailure(const PortError& error);
     void reportPortLost(const PortError& error);
     void showPortWarning(const QString& text);
-    void logExchange(const ExchangeReport& report);
     void logRefusal(const QString& why);
-    void noteReadingTime(const ExchangeReport& report);
+    void noteReadingTime(const ReadingRecord& record);
 
-    void beginSearch();
     void cancelSearch();
-    // Ends a search that was waiting for a read to finish, as a cancelled one.
-    void endSearchBeforeItBegan();
     void onSearchFinished(const SearchHearing& hearing);
 
-    ExchangeDriver* exchange_ = nullptr;
+    ExchangeEngine* exchange_ = nullptr;
     // One box for port failures and one for refused reads, each reused while it is up, so that
     // automatic reading on a closed port never stacks dialogs.
     QPointer<QMessageBox> portWarning_;
@@ -91,8 +88,6 @@ private:
     QPointer<TrafficLogWindow> trafficLogWindow_;
     InstrumentSearch* search_ = nullptr; // while a search runs
     QPointer<SearchDialog> searchDialog_;
-    bool searchAwaitsRead_ = false;       // asked for while a read waited for its reply
-    bool automaticReadingPaused_ = false; // to resume when the search ends
 };
 
 } // namespace darq

@@ -1,89 +1,33 @@
 #include "ui/traffic_log.h"
 
-#include "protocol/reply_explanation.h"
-#include "serial/reply_words.h"
+#include "protocol/reply_words.h"
 
+#include <QCoreApplication>
 #include <QFontDatabase>
-
-#include <algorithm>
 
 namespace darq {
 
 namespace {
 
-using Outcome = TrafficLogEntry::Outcome;
+using Status = ReadingRecord::Status;
 
 QString hexOf(const Bytes& bytes) {
     return QString::fromStdString(hexText(bytes));
 }
 
-// What came after the echo: the bytes the outcome was decided on.
-qsizetype replyLength(const TrafficLogEntry& entry) {
-    const qsizetype echoLength = entry.echoRemoved ? qsizetype(entry.sent.size()) : 0;
-    return std::max<qsizetype>(0, qsizetype(entry.received.size()) - echoLength);
+bool decoded(const ReadingRecord& record) {
+    return record.status == Status::Completed &&
+           record.outcome.kind == ReadOutcome::Kind::Decoded;
 }
 
-const char* outcomeWord(Outcome outcome) {
-    switch (outcome) {
-    case Outcome::Decoded:
-        return "decoded";
-    case Outcome::NoData:
-        return "no-data";
-    case Outcome::Ignored:
-        return "ignored";
-    case Outcome::NotSent:
-        return "not-sent";
-    case Outcome::Interrupted:
-        return "interrupted";
-    }
-    return "";
+bool cleanlyDecoded(const ReadingRecord& record) {
+    return record.status == Status::Completed && record.outcome.isReading();
 }
 
-bool cleanlyDecoded(const TrafficLogEntry& entry) {
-    return entry.outcome == Outcome::Decoded && entry.checkValueOk != false &&
-           entry.headerOk != false;
-}
-
-QString trueFalse(bool value) {
-    return value ? QStringLiteral("true") : QStringLiteral("false");
-}
-
-QString csvField(const QString& text) {
-    static const QString kNeedsQuotes = QStringLiteral(",\"\r\n");
-    if (std::none_of(text.begin(), text.end(), [](QChar c) { return kNeedsQuotes.contains(c); })) {
-        return text;
-    }
-    QString quoted = text;
-    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
-
-QString csvLine(const TrafficLogEntry& entry) {
-    const bool decoded = entry.outcome == Outcome::Decoded;
-    const QStringList fields = {
-        entry.time.toUTC().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss.zzz'Z'")),
-        entry.address ? QString::number(*entry.address) : QString(),
-        QString::fromLatin1(outcomeWord(entry.outcome)),
-        decoded ? entry.flowText : QString(),
-        decoded ? entry.totalText : QString(),
-        QString::number(replyLength(entry)),
-        entry.checkValueOk ? (*entry.checkValueOk ? QStringLiteral("ok") : QStringLiteral("bad"))
-                           : QString(),
-        entry.elapsedMs ? QString::number(double(*entry.elapsedMs), 'f', 1) : QString(),
-        QString::number(entry.baudRate),
-        trueFalse(entry.echoRemoved),
-        entry.exceptionCode ? QString::number(*entry.exceptionCode) : QString(),
-        entry.headerOk ? trueFalse(*entry.headerOk) : QString(),
-        entry.explanation,
-        hexOf(entry.sent),
-        hexOf(entry.received),
-    };
-    QStringList quoted;
-    quoted.reserve(fields.size());
-    for (const QString& field : fields) {
-        quoted.append(csvField(field));
-    }
-    return quoted.join(QLatin1Char(',')) + QLatin1String("\r\n");
+QString translated(const Words& words) {
+    return QString::fromStdString(render(words, [](const std::string& text) {
+        return QCoreApplication::translate("ReplyWords", text.c_str()).toStdString();
+    }));
 }
 
 } // namespace
@@ -116,28 +60,31 @@ void TrafficLogModel::clear() {
 }
 
 void TrafficLogModel::count(const TrafficLogEntry& entry) {
-    if (entry.outcome == Outcome::NotSent) {
+    const ReadingRecord& record = entry.record;
+    switch (record.status) {
+    case Status::NotSent:
         ++counters_.refused;
         return;
+    case Status::Interrupted:
+        ++counters_.reads;
+        ++counters_.interrupted;
+        return;
+    case Status::Completed:
+        break;
     }
     ++counters_.reads;
-    switch (entry.outcome) {
-    case Outcome::Decoded:
+    switch (record.outcome.kind) {
+    case ReadOutcome::Kind::Decoded:
         ++counters_.decoded;
-        if (entry.checkValueOk == false) {
+        if (!record.outcome.checkValueOk) {
             ++counters_.wrongCheckValue;
         }
         break;
-    case Outcome::NoData:
+    case ReadOutcome::Kind::NoData:
         ++counters_.noData;
         break;
-    case Outcome::Ignored:
+    case ReadOutcome::Kind::Ignored:
         ++counters_.ignored;
-        break;
-    case Outcome::Interrupted:
-        ++counters_.interrupted;
-        break;
-    case Outcome::NotSent:
         break;
     }
 }
@@ -175,13 +122,14 @@ QVariant TrafficLogModel::data(const QModelIndex& index, int role) const {
             return bytesFont_;
         }
         // What went wrong stands out in the desktop's own colours.
-        if ((column == OutcomeColumn && !cleanlyDecoded(entry)) ||
-            (column == CheckValueColumn && entry.checkValueOk == false)) {
+        if ((column == OutcomeColumn && !cleanlyDecoded(entry.record)) ||
+            (column == CheckValueColumn && decoded(entry.record) &&
+             !entry.record.outcome.checkValueOk)) {
             return emphasisFont_;
         }
         return {};
     case Qt::TextAlignmentRole:
-        if (column == AddressColumn || column == ElapsedColumn) {
+        if (column == AddressColumn || column == LatencyColumn) {
             return int(Qt::AlignRight | Qt::AlignVCenter);
         }
         return {};
@@ -194,8 +142,10 @@ QVariant TrafficLogModel::data(const QModelIndex& index, int role) const {
 // explanation's own column is often scrolled out of view.
 QVariant TrafficLogModel::outcomeToolTip(const TrafficLogEntry& entry) const {
     QStringList lines;
-    if (entry.outcome == Outcome::Decoded) {
-        lines << tr("flow %1, total %2").arg(entry.flowText, entry.totalText);
+    if (decoded(entry.record)) {
+        lines << tr("flow %1, total %2")
+                     .arg(QString::fromStdString(entry.record.outcome.flowText),
+                          QString::fromStdString(entry.record.outcome.totalText));
     }
     if (!entry.explanation.isEmpty()) {
         lines << entry.explanation;
@@ -204,40 +154,46 @@ QVariant TrafficLogModel::outcomeToolTip(const TrafficLogEntry& entry) const {
 }
 
 QString TrafficLogModel::cellText(const TrafficLogEntry& entry, int column) const {
+    const ReadingRecord& record = entry.record;
+    const ReadOutcome& outcome = record.outcome;
     switch (column) {
     case TimeColumn:
-        return entry.time.toLocalTime().toString(QStringLiteral("hh:mm:ss.zzz"));
+        return localTime(record.time).toString(QStringLiteral("hh:mm:ss.zzz"));
     case DeviceColumn:
-        return tr("%1 at %2 Bd").arg(entry.device).arg(entry.baudRate);
+        return tr("%1 at %2 Bd").arg(QString::fromStdString(record.device)).arg(record.baudRate);
     case AddressColumn:
-        return entry.address ? QString::number(*entry.address) : tr("none");
+        return record.address ? QString::number(*record.address) : tr("none");
     case SentColumn:
-        return entry.sent.empty() ? tr("nothing sent") : hexOf(entry.sent);
+        return record.request.empty() ? tr("nothing sent") : hexOf(record.request);
     case ReceivedColumn:
-        return hexOf(entry.received);
+        return hexOf(outcome.received);
     case OutcomeColumn:
-        switch (entry.outcome) {
-        case Outcome::Decoded:
-            return tr("decoded");
-        case Outcome::NoData:
-            return tr("no data");
-        case Outcome::Ignored:
-            return tr("ignored: %n byte(s)", nullptr, int(replyLength(entry)));
-        case Outcome::NotSent:
+        switch (record.status) {
+        case Status::NotSent:
             return tr("not sent");
-        case Outcome::Interrupted:
+        case Status::Interrupted:
             return tr("interrupted");
+        case Status::Completed:
+            break;
+        }
+        switch (outcome.kind) {
+        case ReadOutcome::Kind::Decoded:
+            return tr("decoded");
+        case ReadOutcome::Kind::NoData:
+            return tr("no data");
+        case ReadOutcome::Kind::Ignored:
+            return tr("ignored: %n byte(s)", nullptr, int(outcome.reply().size()));
         }
         return {};
     case CheckValueColumn:
-        if (!entry.checkValueOk) {
+        if (!decoded(record)) {
             return tr("none");
         }
-        return *entry.checkValueOk ? tr("right") : tr("wrong");
+        return outcome.checkValueOk ? tr("right") : tr("wrong");
     case EchoColumn:
-        return entry.echoRemoved ? tr("yes") : tr("no");
-    case ElapsedColumn:
-        return entry.elapsedMs ? QString::number(*entry.elapsedMs) : QString();
+        return outcome.echoRemoved ? tr("yes") : tr("no");
+    case LatencyColumn:
+        return record.latencyMs ? QString::number(*record.latencyMs, 'f', 1) : QString();
     case ExplanationColumn:
         return entry.explanation;
     default:
@@ -249,8 +205,8 @@ QVariant TrafficLogModel::headerData(int section, Qt::Orientation orientation, i
     if (orientation != Qt::Horizontal) {
         return {};
     }
-    if (role == Qt::ToolTipRole && section == ElapsedColumn) {
-        return tr("From the end of the send to the outcome");
+    if (role == Qt::ToolTipRole && section == LatencyColumn) {
+        return tr("From the end of the send to the reply's last byte");
     }
     if (role != Qt::DisplayRole) {
         return {};
@@ -272,8 +228,8 @@ QVariant TrafficLogModel::headerData(int section, Qt::Orientation orientation, i
         return tr("Check value");
     case EchoColumn:
         return tr("Echo removed");
-    case ElapsedColumn:
-        return tr("Time (ms)");
+    case LatencyColumn:
+        return tr("Latency (ms)");
     case ExplanationColumn:
         return tr("Explanation");
     default:
@@ -281,52 +237,32 @@ QVariant TrafficLogModel::headerData(int section, Qt::Orientation orientation, i
     }
 }
 
-TrafficLogEntry trafficLogEntry(const ExchangeReport& report) {
-    using Outcome = TrafficLogEntry::Outcome;
-    TrafficLogEntry entry;
-    entry.time = report.sentAt;
-    entry.device = report.device;
-    entry.baudRate = report.baudRate;
-    entry.address = report.address;
-    entry.sent = report.request;
-    entry.elapsedMs = report.elapsedMs;
-    if (report.status != ExchangeReport::Status::Completed) {
-        entry.outcome = Outcome::Interrupted;
-        entry.explanation = TrafficLogModel::tr("the port closed while the reply was awaited");
-        return entry;
+TrafficLogEntry trafficLogEntry(const ReadingRecord& record) {
+    TrafficLogEntry entry{record, QString::fromStdString(record.problem)};
+    if (record.status == Status::Completed) {
+        if (const std::optional<Words> words = explanationWords(record.outcome, WordsFor::Window)) {
+            entry.explanation = translated(*words);
+        }
     }
-    const ReadOutcome& outcome = report.outcome;
-    entry.received = outcome.received;
-    entry.echoRemoved = outcome.echoRemoved;
-    switch (outcome.kind) {
-    case ReadOutcome::Kind::Decoded:
-        entry.outcome = Outcome::Decoded;
-        entry.flowText = QString::fromStdString(outcome.flowText);
-        entry.totalText = QString::fromStdString(outcome.totalText);
-        entry.checkValueOk = outcome.checkValueOk;
-        break;
-    case ReadOutcome::Kind::NoData:
-        entry.outcome = Outcome::NoData;
-        break;
-    case ReadOutcome::Kind::Ignored:
-        entry.outcome = Outcome::Ignored;
-        break;
-    }
-    const ReplyExplanation explanation =
-        explainReply(report.request, outcome, report.endedWhileArriving);
-    entry.exceptionCode = explanation.exceptionCode;
-    entry.headerOk = explanation.headerOk;
-    entry.explanation = explanationText(explanation, WordsFor::Window);
     return entry;
 }
 
 QByteArray trafficLogCsv(const std::deque<TrafficLogEntry>& entries) {
-    QString text = QStringLiteral("time,address,outcome,flow,total,bytes,crc,latency_ms,baud,echo,"
-                                  "exception,header_ok,explanation,sent,received\r\n");
+    std::vector<std::string> columns = csvColumns();
+    columns.insert(columns.end(), {"explanation", "sent", "received"});
+    std::string text = csvLine(columns) + "\r\n";
     for (const TrafficLogEntry& entry : entries) {
-        text += csvLine(entry);
+        std::vector<std::string> fields = csvFields(entry.record);
+        fields.insert(fields.end(), {entry.explanation.toStdString(), hexText(entry.record.request),
+                                     hexText(entry.record.outcome.received)});
+        text += csvLine(fields) + "\r\n";
     }
-    return text.toUtf8();
+    return QByteArray::fromStdString(text);
+}
+
+QDateTime localTime(std::chrono::system_clock::time_point time) {
+    return QDateTime::fromMSecsSinceEpoch(
+        std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count());
 }
 
 } // namespace darq

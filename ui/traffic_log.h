@@ -1,7 +1,6 @@
 #pragma once
 
-#include "protocol/bytes.h"
-#include "serial/exchange_driver.h"
+#include "protocol/reading_record.h"
 
 #include <QAbstractTableModel>
 #include <QByteArray>
@@ -16,22 +15,10 @@ namespace darq {
 
 // One exchange the window ran, or a read it refused.
 struct TrafficLogEntry {
-    QDateTime time; // local time the request went out (or was refused), ms precision
-    QString device; // e.g. /dev/ttyUSB0
-    int baudRate = 0;
-    std::optional<int> address; // none when no address was selected
-    Bytes sent;                 // empty: nothing was sent (the read was refused)
-    Bytes received;             // every byte that came, echo included
-    // Interrupted: the port closed during the wait.
-    enum class Outcome { Decoded, NoData, Ignored, NotSent, Interrupted };
-    Outcome outcome = Outcome::NotSent;
-    QString flowText, totalText;      // set when decoded
-    std::optional<bool> checkValueOk; // set when decoded
-    bool echoRemoved = false;
-    std::optional<int> exceptionCode; // a Modbus exception answer's code
-    std::optional<bool> headerOk;     // set when decoded: address, function and byte count as asked
-    std::optional<qint64> elapsedMs;  // from the end of the send to the outcome
-    QString explanation; // plain words for anything not cleanly decoded; for NotSent, why
+    ReadingRecord record;
+    // Plain words, in the operator's language, for anything not cleanly decoded; for a read not
+    // sent, why.
+    QString explanation;
 };
 
 // What the session's reads came to, counted since the log was last cleared, also for rows the
@@ -63,7 +50,7 @@ public:
         OutcomeColumn,
         CheckValueColumn,
         EchoColumn,
-        ElapsedColumn,
+        LatencyColumn,
         ExplanationColumn,
         ColumnCount
     };
@@ -97,13 +84,15 @@ private:
     QFont emphasisFont_;
 };
 
-// The entries as a CSV file in UTF-8, header first, lines ending in CRLF and fields quoted where
-// they must be: darq-read's columns time,address,outcome,flow,total,bytes,crc,latency_ms,baud,echo,
-// exception,header_ok followed by explanation,sent,received. The time is in UTC as darq-read
-// writes it, so that logs of both programs sort together; numbers never depend on the locale.
+// The entries as a CSV file in UTF-8, header first, lines ending in CRLF: darq-read's columns,
+// written by the same writer, followed by explanation,sent,received. The time is in UTC as
+// darq-read writes it, so that logs of both programs sort together.
 QByteArray trafficLogCsv(const std::deque<TrafficLogEntry>& entries);
 
-// The row for an exchange that ran, with its explanation in the operator's language.
-TrafficLogEntry trafficLogEntry(const ExchangeReport& report);
+// The row for a read, with its explanation in the operator's language.
+TrafficLogEntry trafficLogEntry(const ReadingRecord& record);
+
+// The local time of a record's time, to the millisecond.
+QDateTime localTime(std::chrono::system_clock::time_point time);
 
 } // namespace darq

@@ -221,7 +221,7 @@ void TrafficLogWindow::setInitialColumnWidths() {
         {TrafficLogModel::AddressColumn, 3, false},    {TrafficLogModel::SentColumn, 23, true},
         {TrafficLogModel::ReceivedColumn, 50, true},   {TrafficLogModel::OutcomeColumn, 12, false},
         {TrafficLogModel::CheckValueColumn, 5, false}, {TrafficLogModel::EchoColumn, 3, false},
-        {TrafficLogModel::ElapsedColumn, 5, false},
+        {TrafficLogModel::LatencyColumn, 5, false},
     };
     const QFontMetrics text = table_->fontMetrics();
     const QFontMetrics bytes(QFontDatabase::systemFont(QFontDatabase::FixedFont));

@@ -60,7 +60,7 @@ TEST(DecodeReply, DisplayTexts) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const ReadOutcome outcome = decodeReply(replyWithData(c.data));
+        const ReadOutcome outcome = judgeReply({}, replyWithData(c.data));
         ASSERT_EQ(outcome.kind, ReadOutcome::Kind::Decoded);
         EXPECT_EQ(outcome.flowText, c.flow);
         EXPECT_EQ(outcome.totalText, c.total);
@@ -79,7 +79,7 @@ TEST(DecodeReply, OutcomeByLength) {
         {34, ReadOutcome::Kind::Ignored},
     };
     for (const auto& c : cases) {
-        const ReadOutcome outcome = decodeReply(Bytes(c.length, 0x30));
+        const ReadOutcome outcome = judgeReply({}, Bytes(c.length, 0x30));
         EXPECT_EQ(outcome.kind, c.kind) << c.length;
         EXPECT_EQ(outcome.received.size(), c.length);
         EXPECT_EQ(outcome.reading.has_value(), c.kind == ReadOutcome::Kind::Decoded);
@@ -89,7 +89,7 @@ TEST(DecodeReply, OutcomeByLength) {
 TEST(DecodeReply, BadCheckValueIsDecodedButFlagged) {
     Bytes reply = replyWithData({0x00, 0x01, 0xE2, 0x40, 0x02, 0, 0, 0x00, 0xBC, 0x61, 0x4E, 0x03});
     reply[16] ^= 0x01;
-    const ReadOutcome outcome = decodeReply(reply);
+    const ReadOutcome outcome = judgeReply({}, reply);
     ASSERT_EQ(outcome.kind, ReadOutcome::Kind::Decoded);
     EXPECT_FALSE(outcome.checkValueOk);
     EXPECT_EQ(outcome.flowText, "1234.56");
@@ -101,7 +101,7 @@ TEST(EncodeReply, RoundTripsThroughTheDecoder) {
     ASSERT_EQ(reply.size(), kReplyLength);
     EXPECT_EQ(reply[0], 7);
     EXPECT_EQ(reply[2], 12);
-    const ReadOutcome outcome = decodeReply(reply);
+    const ReadOutcome outcome = judgeReply({}, reply);
     EXPECT_TRUE(outcome.checkValueOk);
     EXPECT_EQ(outcome.reading, reading);
     EXPECT_EQ(outcome.flowText, "-123.456");

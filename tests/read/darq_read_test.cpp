@@ -182,7 +182,7 @@ TEST(DarqRead, SaysWhatAnUndecodedReadingMostLikelyMeans) {
          {"--bad-crc", "1"},
          R"(flow 1234\.56  total 712345\.678  bad CRC)",
          "  the 17-byte reply has a wrong check value: .*",
-         0},
+         1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -246,7 +246,7 @@ TEST(DarqRead, ScanFindsAnInstrumentAtARateAndAddressItWasNotToldAndSaysWhatItHe
         {"behind an echoing adapter",
          withFaults({"--address", "37", "--rate", "2400", "--echo", "1"}), 0,
          R"(\{"time":"[^"]+","address":37,"baud":2400,"outcome":"decoded","flow":"1234\.56",)"
-         R"("total":"712345\.678","bytes":17,"crc_ok":true,"latency_ms":null,"echo":true,)"
+         R"("total":"712345\.678","bytes":17,"crc_ok":true,"latency_ms":\d+\.\d,"echo":true,)"
          R"("exception":null,"header_ok":true\}\n)",
          "Instrument found: address 37 at 2400 Bd."},
         {"nobody answers", withFaults({"--no-reply", "1"}), 1, "", "Nothing came back at any rate"},
@@ -377,7 +377,7 @@ TEST(DarqRead, ARequestTheDeviceDoesNotTakeEndsTheRunWithStatusTwo) {
     line.jamToolOutput();
     const ProgramRun run = runDarqRead({"--port", line.devicePath().toStdString()});
     EXPECT_EQ(run.exitCode, 2) << run.err;
-    EXPECT_NE(run.err.find(line.devicePath().toStdString() + ": cannot send the request"),
+    EXPECT_NE(run.err.find(line.devicePath().toStdString() + ": cannot send: "),
               std::string::npos)
         << run.err;
     EXPECT_EQ(run.out, "");

@@ -1,6 +1,6 @@
 #include "instrument_end.h"
 #include "serial/comm_control.h"
-#include "serial/exchange_driver.h"
+#include "serial/exchange_engine.h"
 #include "sim_process.h"
 
 #include <QSignalSpy>
@@ -32,13 +32,15 @@ TEST(ExchangeWithVirtualInstrument, ReadingDecodesAtEveryRateWithPacing) {
         ASSERT_TRUE(port.open()) << port.lastError().message().toStdString();
         ASSERT_EQ(port.baudRate(), row.baudRate);
 
-        ExchangeDriver driver(port);
-        QSignalSpy finished(&driver, &ExchangeDriver::finished);
-        ASSERT_EQ(driver.startRead(5), ReadStart::Started);
+        ExchangeEngine engine(port);
+        QSignalSpy finished(&engine, &ExchangeEngine::finished);
+        ExchangeOrder order;
+        order.address = 5;
+        ASSERT_EQ(engine.submit(&port, order), ReadStart::Accepted);
         ASSERT_TRUE(waitFor([&] { return finished.count() == 1; }));
 
-        const ExchangeReport report = qvariant_cast<ExchangeReport>(finished.at(0).at(0));
-        ASSERT_EQ(report.status, ExchangeReport::Status::Completed);
+        const ReadingRecord report = qvariant_cast<ReadingRecord>(finished.at(0).at(0));
+        ASSERT_EQ(report.status, ReadingRecord::Status::Completed);
         EXPECT_EQ(report.outcome.kind, ReadOutcome::Kind::Decoded)
             << testing::hex(report.outcome.received).toStdString() << "\n"
             << sim.log();

@@ -180,7 +180,7 @@ TEST(SimApplyFaults, EachFaultGivesItsKindOfTransmission) {
         {"bad crc",
          {false, false, false, true, false, false},
          [&](const Transmission& t) {
-             const ReadOutcome outcome = decodeReply(t.reply);
+             const ReadOutcome outcome = judgeReply({}, t.reply);
              ASSERT_EQ(outcome.kind, ReadOutcome::Kind::Decoded);
              EXPECT_FALSE(outcome.checkValueOk);
              EXPECT_EQ(outcome.reading, reading);

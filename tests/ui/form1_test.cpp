@@ -480,6 +480,7 @@ TEST_F(Form1Test, ClosingTheWindowWhileAReadWaitsEndsCleanly) {
     form_->setAttribute(Qt::WA_DeleteOnClose);
 
     control<QPushButton>("Command2")->click();
+    ASSERT_TRUE(waitFor([&] { return requestsReceived(sim).size() == 1; }));
     form_->close();
 
     ASSERT_TRUE(waitFor([&] { return form_.isNull(); }));
@@ -872,7 +873,8 @@ TEST_F(Form1Test, ARequestThePortDoesNotTakeIsToldAsNotSent) {
 
     QSignalSpy ended(form_.data(), &Form1::readCycleEnded);
     control<QPushButton>("Command2")->click();
-    ASSERT_EQ(ended.count(), 1);
+    ASSERT_TRUE(waitFor([&] { return ended.count() > 0; }));
+    EXPECT_EQ(ended.count(), 1);
     EXPECT_FALSE(ended.at(0).at(0).toString().isEmpty());
     ASSERT_TRUE(waitForBox(QStringLiteral("The read request was not sent")));
     EXPECT_TRUE(visibleBoxes().front()->text().contains(line.devicePath()));

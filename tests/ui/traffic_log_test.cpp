@@ -17,59 +17,69 @@
 namespace darq {
 namespace {
 
-using Outcome = TrafficLogEntry::Outcome;
+using Status = ReadingRecord::Status;
 
 const Bytes kRequest = {0x01, 0x03, 0x01, 0x03, 0x00, 0x03, 0xF4, 0x37};
 const Bytes kReply = {0x01, 0x03, 0x0C, 0x00, 0x00, 0x05, 0x1B, 0x02, 0x00,
                       0x00, 0x00, 0x00, 0x02, 0x2C, 0x03, 0x41, 0x48};
 
-TrafficLogEntry decodedEntry(bool checkValueOk) {
-    TrafficLogEntry entry;
-    // Local time, as the window records it; the CSV gives it in UTC.
-    entry.time = QDateTime(QDate(2026, 12, 8), QTime(6, 12, 56, 160), Qt::UTC).toLocalTime();
-    entry.device = QStringLiteral("/dev/ttyUSB0");
-    entry.baudRate = 9600;
-    entry.address = 1;
-    entry.sent = kRequest;
-    entry.received = kReply;
-    entry.outcome = Outcome::Decoded;
-    entry.flowText = QStringLiteral("13.07");
-    entry.totalText = QStringLiteral("0.556");
-    entry.checkValueOk = checkValueOk;
-    entry.headerOk = true;
-    entry.elapsedMs = 100;
-    return entry;
+enum class Row { Decoded, WrongCheckValue, NoData, Ignored, NotSent, Interrupted };
+
+// A read of 2026-12-08T06:12:56.160Z on /dev/ttyUSB0 at 9600 Bd, address 1, as the engine reports
+// it: `received` came back 100 ms after the send.
+ReadingRecord recordOf(Status status, const Bytes& received) {
+    ReadingRecord record;
+    record.time = std::chrono::system_clock::time_point(std::chrono::milliseconds(1796710376160));
+    record.device = "/dev/ttyUSB0";
+    record.baudRate = 9600;
+    record.address = 1;
+    record.status = status;
+    if (status != Status::NotSent) {
+        record.request = kRequest;
+    }
+    if (status == Status::Completed) {
+        record.outcome = judgeReply(kRequest, received);
+        if (!received.empty()) {
+            record.latencyMs = 100.0;
+        }
+    }
+    return record;
 }
 
-TrafficLogEntry entryWith(Outcome outcome) {
-    TrafficLogEntry entry = decodedEntry(true);
-    entry.outcome = outcome;
-    if (outcome != Outcome::Decoded) {
-        entry.received.clear();
-        entry.checkValueOk.reset();
-        entry.headerOk.reset();
+TrafficLogEntry entryOf(Row row) {
+    Bytes damaged = kReply;
+    damaged[16] ^= 0xFF;
+    switch (row) {
+    case Row::Decoded:
+        return trafficLogEntry(recordOf(Status::Completed, kReply));
+    case Row::WrongCheckValue:
+        return trafficLogEntry(recordOf(Status::Completed, damaged));
+    case Row::NoData:
+        return trafficLogEntry(recordOf(Status::Completed, {}));
+    case Row::Ignored:
+        return trafficLogEntry(recordOf(Status::Completed, Bytes(kReply.begin(), kReply.end() - 1)));
+    case Row::NotSent:
+        return trafficLogEntry(recordOf(Status::NotSent, {}));
+    case Row::Interrupted:
+        return trafficLogEntry(recordOf(Status::Interrupted, {}));
     }
-    if (outcome == Outcome::NotSent) {
-        entry.sent.clear();
-        entry.elapsedMs.reset();
-    }
-    return entry;
+    return {};
 }
 
 TEST(TrafficLogModel, KeepsTheNewestRowsAndCountsEveryRead) {
     // Each group of seven: two decoded, one of them with a wrong check value, then one of each
     // other outcome.
     const std::vector<TrafficLogEntry> pattern = {
-        decodedEntry(true),          decodedEntry(false),         entryWith(Outcome::NoData),
-        entryWith(Outcome::Ignored), entryWith(Outcome::NotSent), entryWith(Outcome::Interrupted),
-        decodedEntry(true),
+        entryOf(Row::Decoded), entryOf(Row::WrongCheckValue), entryOf(Row::NoData),
+        entryOf(Row::Ignored), entryOf(Row::NotSent),         entryOf(Row::Interrupted),
+        entryOf(Row::Decoded),
     };
     constexpr int kAdded = TrafficLogModel::kMaxRows + 50;
     TrafficLogModel model;
     QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
     for (int number = 0; number < kAdded; ++number) {
         TrafficLogEntry entry = pattern[std::size_t(number) % pattern.size()];
-        entry.device = QStringLiteral("/dev/ttyS%1").arg(number);
+        entry.record.device = "/dev/ttyS" + std::to_string(number);
         model.addEntry(std::move(entry));
     }
 
@@ -103,23 +113,21 @@ TEST(TrafficLogModel, KeepsTheNewestRowsAndCountsEveryRead) {
 }
 
 TEST(TrafficLogCsv, WritesDarqReadsColumnsThenTheExchange) {
-    TrafficLogEntry echoedBadCheckValue = decodedEntry(false);
-    echoedBadCheckValue.received = kRequest;
-    echoedBadCheckValue.received.insert(echoedBadCheckValue.received.end(), kReply.begin(),
-                                        kReply.end());
-    echoedBadCheckValue.echoRemoved = true;
-    echoedBadCheckValue.elapsedMs = 1234;
+    Bytes echoThenDamaged = kRequest;
+    echoThenDamaged.insert(echoThenDamaged.end(), kReply.begin(), kReply.end());
+    echoThenDamaged.back() ^= 0xFF;
+    TrafficLogEntry echoedBadCheckValue =
+        trafficLogEntry(recordOf(Status::Completed, echoThenDamaged));
+    echoedBadCheckValue.record.latencyMs = 1234.0;
     echoedBadCheckValue.explanation =
         QStringLiteral("the check value is wrong, the reply was \"damaged\" on the line");
 
-    TrafficLogEntry notSent = entryWith(Outcome::NotSent);
-    notSent.address.reset();
+    TrafficLogEntry notSent = entryOf(Row::NotSent);
+    notSent.record.address.reset();
     notSent.explanation = QStringLiteral("no instrument address is selected; nothing was sent");
 
-    TrafficLogEntry exception = entryWith(Outcome::Ignored);
-    exception.received = {0x01, 0x83, 0x02, 0xC0, 0xF1};
-    exception.exceptionCode = 2;
-    exception.headerOk.reset();
+    TrafficLogEntry exception =
+        trafficLogEntry(recordOf(Status::Completed, {0x01, 0x83, 0x02, 0xC0, 0xF1}));
     exception.explanation = QStringLiteral("exception 02\nillegal data address");
 
     const struct {
@@ -127,11 +135,11 @@ TEST(TrafficLogCsv, WritesDarqReadsColumnsThenTheExchange) {
         TrafficLogEntry entry;
         const char* line;
     } cases[] = {
-        {"decoded, bad check value, echo", echoedBadCheckValue,
-         "2026-12-08T06:12:56.160Z,1,decoded,13.07,0.556,17,bad,1234.0,9600,true,,true,"
+        {"bad check value behind an echo", echoedBadCheckValue,
+         "2026-12-08T06:12:56.160Z,1,bad-check,13.07,0.556,17,bad,1234.0,9600,true,,true,"
          "\"the check value is wrong, the reply was \"\"damaged\"\" on the line\","
          "01 03 01 03 00 03 F4 37,"
-         "01 03 01 03 00 03 F4 37 01 03 0C 00 00 05 1B 02 00 00 00 00 02 2C 03 41 48\r\n"},
+         "01 03 01 03 00 03 F4 37 01 03 0C 00 00 05 1B 02 00 00 00 00 02 2C 03 41 B7\r\n"},
         {"not sent", notSent,
          "2026-12-08T06:12:56.160Z,,not-sent,,,0,,,9600,false,,,"
          "no instrument address is selected; nothing was sent,,\r\n"},
@@ -157,8 +165,8 @@ class TrafficLogWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(directory_.isValid());
-        model_.addEntry(decodedEntry(true));
-        model_.addEntry(entryWith(Outcome::NoData));
+        model_.addEntry(entryOf(Row::Decoded));
+        model_.addEntry(entryOf(Row::NoData));
         window_.show();
     }
 
@@ -207,7 +215,7 @@ TEST_F(TrafficLogWindowTest, SavesThroughItsDialogAndTellsAFailedWrite) {
     EXPECT_TRUE(visibleBoxes().isEmpty());
 
     // Saving over that file asks first, without holding up the event loop.
-    model_.addEntry(entryWith(Outcome::Ignored));
+    model_.addEntry(entryOf(Row::Ignored));
     saveThroughDialog(path);
     ASSERT_EQ(visibleBoxes().size(), 1);
     QMessageBox* question = visibleBoxes().front();

@@ -1,8 +1,9 @@
 #include "instrument_end.h"
-#include "protocol/read_exchange.h"
 #include "serial/comm_control.h"
-#include "serial/exchange_driver.h"
+#include "protocol/line_timing.h"
+#include "serial/exchange_engine.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -37,13 +38,22 @@ Bytes slice(const Bytes& bytes, std::size_t from, std::size_t to) {
                  bytes.begin() + static_cast<std::ptrdiff_t>(to));
 }
 
+ExchangeOrder readOf(int address, ReplyWait wait = ReplyWait::SettleTime) {
+    ExchangeOrder order;
+    order.address = address;
+    order.wait = wait;
+    return order;
+}
+
+ReadingRecord recordAt(const QSignalSpy& finished, int index) {
+    return qvariant_cast<ReadingRecord>(finished.at(index).at(0));
+}
+
 class ExchangeOnPty : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(port.open()) << text(port.lastError().message()); }
 
-    ExchangeReport report(int index) const {
-        return qvariant_cast<ExchangeReport>(finished.at(index).at(0));
-    }
+    ReadingRecord report(int index) const { return recordAt(finished, index); }
     bool waitForReports(int count) {
         return waitFor([&] { return finished.count() >= count; });
     }
@@ -54,8 +64,9 @@ protected:
     InstrumentEnd line;
     ScopedComPort com1{1, line.devicePath()};
     CommControl port;
-    ExchangeDriver driver{port};
-    QSignalSpy finished{&driver, &ExchangeDriver::finished};
+    ExchangeEngine engine{port};
+    QSignalSpy finished{&engine, &ExchangeEngine::finished};
+    QObject window; // who asks for the reads
 };
 
 TEST_F(ExchangeOnPty, RequestGoesOnTheWireExactly) {
@@ -75,15 +86,14 @@ TEST_F(ExchangeOnPty, RequestGoesOnTheWireExactly) {
         SCOPED_TRACE(row.address);
         const std::size_t before = line.received().size();
         const int reportsBefore = finished.count();
-        ASSERT_EQ(driver.startRead(row.address), ReadStart::Started);
-        // The settle time counts from the request handed to the device, not merely queued.
-        line.readNow();
-        EXPECT_EQ(hex(slice(line.received(), before, line.received().size())), hex(row.request));
+        ASSERT_EQ(engine.submit(&window, readOf(row.address)), ReadStart::Accepted);
         ASSERT_TRUE(waitForReports(reportsBefore + 1));
-        const ExchangeReport result = report(reportsBefore);
-        EXPECT_EQ(result.status, ExchangeReport::Status::Completed);
+        EXPECT_EQ(hex(slice(line.received(), before, line.received().size())), hex(row.request));
+        const ReadingRecord result = report(reportsBefore);
+        EXPECT_EQ(result.status, ReadingRecord::Status::Completed);
         EXPECT_EQ(result.address, row.address);
-        EXPECT_EQ(result.device, line.devicePath());
+        EXPECT_EQ(result.device, line.devicePath().toStdString());
+        EXPECT_EQ(hex(result.request), hex(row.request));
         EXPECT_EQ(result.outcome.kind, ReadOutcome::Kind::NoData);
     }
 }
@@ -128,12 +138,9 @@ TEST_F(ExchangeOnPty, RepliesAreTakenAndDecodedEndToEnd) {
     for (const Case& row : cases) {
         SCOPED_TRACE(row.name);
         if (!row.waitingBeforeRequest.empty()) {
-            const qint64 droppedBefore = port.droppedByteCount();
+            QSignalSpy late(&engine, &ExchangeEngine::lateBytes);
             line.send(row.waitingBeforeRequest);
-            ASSERT_TRUE(waitFor([&] {
-                return port.droppedByteCount() - droppedBefore ==
-                       static_cast<qint64>(row.waitingBeforeRequest.size());
-            }));
+            ASSERT_TRUE(waitFor([&] { return late.count() > 0; }));
         }
         line.onRequest([&](const Bytes&) {
             int delayMs = 0;
@@ -143,10 +150,10 @@ TEST_F(ExchangeOnPty, RepliesAreTakenAndDecodedEndToEnd) {
             }
         });
         const int reportsBefore = finished.count();
-        ASSERT_EQ(driver.startRead(1), ReadStart::Started);
+        ASSERT_EQ(engine.submit(&window, readOf(1)), ReadStart::Accepted);
         ASSERT_TRUE(waitForReports(reportsBefore + 1));
-        const ExchangeReport result = report(reportsBefore);
-        ASSERT_EQ(result.status, ExchangeReport::Status::Completed);
+        const ReadingRecord result = report(reportsBefore);
+        ASSERT_EQ(result.status, ReadingRecord::Status::Completed);
         EXPECT_EQ(result.outcome.kind, row.kind) << hex(result.outcome.received).toStdString();
         EXPECT_EQ(result.outcome.flowText, row.flow);
         EXPECT_EQ(result.outcome.totalText, row.total);
@@ -156,21 +163,56 @@ TEST_F(ExchangeOnPty, RepliesAreTakenAndDecodedEndToEnd) {
     }
 }
 
-TEST_F(ExchangeOnPty, ReadAskedForDuringAnotherIsRefusedAndLeavesTheFirstIntact) {
-    answerWith(kReply);
-    ASSERT_EQ(driver.startRead(1), ReadStart::Started);
-    EXPECT_EQ(driver.startRead(2), ReadStart::Busy);
-    EXPECT_TRUE(driver.isBusy());
-
+TEST_F(ExchangeOnPty, ReadsQueueOneAtATimeAndAReservationKeepsOthersWaiting) {
+    // One instrument on the bus, at address 5, answering whatever it hears.
+    answerWith(encodeReply(5, Reading{123456, 2, 0, 12345678, 3}));
+    QObject search;
+    engine.reserve(&search);
+    ASSERT_EQ(engine.submit(&window, readOf(7)), ReadStart::Accepted);
+    // The window's newer read replaces the one it left waiting.
+    ASSERT_EQ(engine.submit(&window, readOf(2)), ReadStart::Accepted);
+    ASSERT_EQ(engine.submit(&search, readOf(5, ReplyWait::CompleteReply)), ReadStart::Accepted);
     ASSERT_TRUE(waitForReports(1));
-    runEventsFor(driver.settleTimeMs() + 300);
-    ASSERT_EQ(finished.count(), 1);
-    const ExchangeReport result = report(0);
-    EXPECT_EQ(result.address, 1);
-    EXPECT_EQ(result.outcome.kind, ReadOutcome::Kind::Decoded);
-    EXPECT_EQ(result.outcome.flowText, "1234.56");
-    EXPECT_EQ(hex(line.received()), hex(kRequestForAddress1));
-    EXPECT_FALSE(driver.isBusy());
+    runEventsFor(300);
+    ASSERT_EQ(finished.count(), 1) << "the window's read went out during the reservation";
+    EXPECT_EQ(report(0).address, 5);
+    EXPECT_EQ(finished.at(0).at(1).value<const QObject*>(), &search);
+
+    engine.release(&search);
+    ASSERT_TRUE(waitForReports(2));
+    runEventsFor(300);
+    ASSERT_EQ(finished.count(), 2);
+    const ReadingRecord windowRead = report(1);
+    EXPECT_EQ(windowRead.address, 2);
+    // The window keeps showing a reply from another address, flagged; it is no reading.
+    EXPECT_EQ(windowRead.outcome.kind, ReadOutcome::Kind::Decoded);
+    EXPECT_EQ(windowRead.outcome.finding, ReadOutcome::Finding::WrongHeader);
+    EXPECT_EQ(hex(line.received()), hex(Bytes{0x05, 0x03, 0x01, 0x03, 0x00, 0x03, 0xF5, 0xB3,
+                                              0x02, 0x03, 0x01, 0x03, 0x00, 0x03, 0xF4, 0x04}));
+}
+
+TEST_F(ExchangeOnPty, WaitsTheSettleTimeOrUntilTheReplyIsComplete) {
+    answerWith(kReply);
+    const struct {
+        ReplyWait wait;
+        bool endsEarly;
+    } cases[] = {{ReplyWait::SettleTime, false}, {ReplyWait::CompleteReply, true}};
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.endsEarly);
+        ExchangeOrder order = readOf(1, row.wait);
+        order.timeout = std::chrono::milliseconds(3000);
+        const int reportsBefore = finished.count();
+        QElapsedTimer clock;
+        clock.start();
+        ASSERT_EQ(engine.submit(&window, order), ReadStart::Accepted);
+        ASSERT_TRUE(waitFor([&] { return finished.count() > reportsBefore; }, 10000));
+        EXPECT_EQ(clock.elapsed() < 3000, row.endsEarly) << clock.elapsed() << " ms";
+        const ReadingRecord result = report(reportsBefore);
+        EXPECT_TRUE(result.outcome.isReading());
+        // Either way the latency runs to the reply's last byte, not to the end of the wait.
+        ASSERT_TRUE(result.latencyMs);
+        EXPECT_LT(*result.latencyMs, 2500.0);
+    }
 }
 
 TEST_F(ExchangeOnPty, ClosingOrSwitchingDuringTheWaitEndsTheExchangeWithoutTakingInput) {
@@ -191,31 +233,32 @@ TEST_F(ExchangeOnPty, ClosingOrSwitchingDuringTheWaitEndsTheExchangeWithoutTakin
         SCOPED_TRACE(row.name);
         ASSERT_TRUE(port.switchPort(0)) << text(port.lastError().message());
         const int reportsBefore = finished.count();
-        ASSERT_EQ(driver.startRead(1), ReadStart::Started);
+        ASSERT_EQ(engine.submit(&window, readOf(1)), ReadStart::Accepted);
         // Let the instrument answer; the reply must not be taken.
-        ASSERT_TRUE(waitFor([&] { return port.InBufferCount() > 0; }));
+        ASSERT_TRUE(waitFor([&] { return line.received().size() >= 8; }));
+        runEventsFor(30);
         row.interrupt();
 
         ASSERT_EQ(finished.count(), reportsBefore + 1);
-        const ExchangeReport result = report(reportsBefore);
-        EXPECT_EQ(result.status, ExchangeReport::Status::PortClosed);
+        const ReadingRecord result = report(reportsBefore);
+        EXPECT_EQ(result.status, ReadingRecord::Status::Interrupted);
         EXPECT_EQ(result.address, 1);
-        EXPECT_EQ(result.device, line.devicePath());
-        EXPECT_FALSE(driver.isBusy());
+        EXPECT_EQ(result.device, line.devicePath().toStdString());
+        EXPECT_TRUE(result.outcome.received.empty());
         EXPECT_EQ(port.PortOpen(), row.openAfterwards);
 
-        runEventsFor(driver.settleTimeMs() + 300);
+        runEventsFor(settleTimeMs(1200) + 300);
         EXPECT_EQ(finished.count(), reportsBefore + 1);
     }
     EXPECT_TRUE(otherLine.received().empty());
 }
 
 TEST_F(ExchangeOnPty, RefusedReadsSendNothing) {
-    EXPECT_EQ(driver.startRead(-1), ReadStart::AddressOutOfRange);
-    EXPECT_EQ(driver.startRead(129), ReadStart::AddressOutOfRange);
+    EXPECT_EQ(engine.submit(&window, readOf(-1)), ReadStart::AddressOutOfRange);
+    EXPECT_EQ(engine.submit(&window, readOf(129)), ReadStart::AddressOutOfRange);
 
     port.close();
-    EXPECT_EQ(driver.startRead(1), ReadStart::PortClosed);
+    EXPECT_EQ(engine.submit(&window, readOf(1)), ReadStart::PortClosed);
     EXPECT_FALSE(port.setOutput(QByteArray("\x01", 1)));
     EXPECT_EQ(port.lastError().kind, PortError::Kind::NotOpen);
     EXPECT_EQ(port.lastError().message(), line.devicePath() + ": port not open (nothing was sent)");
@@ -227,7 +270,7 @@ TEST_F(ExchangeOnPty, RefusedReadsSendNothing) {
     EXPECT_TRUE(line.received().empty());
 }
 
-TEST(ExchangeDriver, PeerHangingUpMidExchangeIsReportedOnceAndTheDeviceCanBeReopened) {
+TEST(ExchangeEngine, PeerHangingUpMidExchangeIsReportedOnceAndTheDeviceCanBeReopened) {
     QTemporaryDir directory;
     ASSERT_TRUE(directory.isValid());
     const QString link = directory.filePath("com1");
@@ -239,20 +282,21 @@ TEST(ExchangeDriver, PeerHangingUpMidExchangeIsReportedOnceAndTheDeviceCanBeReop
 
     CommControl port;
     ASSERT_TRUE(port.open()) << text(port.lastError().message());
-    ExchangeDriver driver(port);
-    QSignalSpy finished(&driver, &ExchangeDriver::finished);
+    ExchangeEngine engine(port);
+    QSignalSpy finished(&engine, &ExchangeEngine::finished);
     QSignalSpy lost(&port, &CommControl::portLost);
     QSignalSpy openChanges(&port, &CommControl::portOpenChanged);
 
     first->onRequest([&](const Bytes&) { first->hangUp(); });
-    ASSERT_EQ(driver.startRead(1), ReadStart::Started);
+    ASSERT_EQ(engine.submit(&port, readOf(1)), ReadStart::Accepted);
     ASSERT_TRUE(waitFor([&] { return finished.count() >= 1; }));
     // A dead device keeps raising errors for as long as it stays open.
     runEventsFor(500);
 
     ASSERT_EQ(finished.count(), 1);
-    EXPECT_EQ(qvariant_cast<ExchangeReport>(finished.at(0).at(0)).status,
-              ExchangeReport::Status::PortClosed);
+    const ReadingRecord interrupted = recordAt(finished, 0);
+    EXPECT_EQ(interrupted.status, ReadingRecord::Status::Interrupted);
+    EXPECT_NE(interrupted.problem.find("port lost while open"), std::string::npos);
     ASSERT_EQ(lost.count(), 1);
     const PortError error = qvariant_cast<PortError>(lost.at(0).at(0));
     EXPECT_EQ(error.kind, PortError::Kind::Lost);
@@ -261,7 +305,7 @@ TEST(ExchangeDriver, PeerHangingUpMidExchangeIsReportedOnceAndTheDeviceCanBeReop
     EXPECT_FALSE(port.PortOpen());
     ASSERT_EQ(openChanges.count(), 1);
     EXPECT_FALSE(openChanges.at(0).at(0).toBool());
-    EXPECT_EQ(driver.startRead(1), ReadStart::PortClosed);
+    EXPECT_EQ(engine.submit(&port, readOf(1)), ReadStart::PortClosed);
 
     // The device comes back under the same name.
     first.reset();
@@ -272,28 +316,11 @@ TEST(ExchangeDriver, PeerHangingUpMidExchangeIsReportedOnceAndTheDeviceCanBeReop
         ::symlink(second.devicePath().toLocal8Bit().constData(), link.toLocal8Bit().constData()),
         0);
     ASSERT_TRUE(port.open()) << text(port.lastError().message());
-    ASSERT_EQ(driver.startRead(1), ReadStart::Started);
+    ASSERT_EQ(engine.submit(&port, readOf(1)), ReadStart::Accepted);
     ASSERT_TRUE(waitFor([&] { return finished.count() >= 2; }));
-    const ExchangeReport result = qvariant_cast<ExchangeReport>(finished.at(1).at(0));
+    const ReadingRecord result = recordAt(finished, 1);
     EXPECT_EQ(result.outcome.kind, ReadOutcome::Kind::Decoded);
     EXPECT_EQ(lost.count(), 1);
-}
-
-TEST(CommControlSettleWait, BlockingExchangeCollectsTheReply) {
-    InstrumentEnd line;
-    ScopedComPort com1(1, line.devicePath());
-    CommControl port;
-    ASSERT_TRUE(port.open()) << text(port.lastError().message());
-    line.answerOnOwnThread(kReply);
-
-    const ExchangeResult result = runReadExchange(port, 1, 500);
-    line.joinOwnThread();
-
-    ASSERT_EQ(result.status, ExchangeStatus::Completed);
-    EXPECT_EQ(result.outcome.kind, ReadOutcome::Kind::Decoded);
-    EXPECT_EQ(result.outcome.flowText, "1234.56");
-    EXPECT_EQ(result.outcome.totalText, "12345.678");
-    EXPECT_EQ(hex(line.received()), hex(kRequestForAddress1));
 }
 
 } // namespace

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "protocol/bytes.h"
+#include "protocol/reply.h"
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace darq {
+
+// One read on the line, as every program reports it: darq-read prints it, the window's traffic
+// log keeps and saves it.
+struct ReadingRecord {
+    enum class Status {
+        Completed,   // the request went out and the wait ended: `outcome` says what came
+        NotSent,     // nothing went out; `problem` says why
+        Interrupted, // the port closed or the read was cancelled while the reply was awaited
+    };
+
+    std::chrono::system_clock::time_point time; // when the request went out (or was refused)
+    std::string device;                         // e.g. /dev/ttyUSB0
+    std::optional<int> address;                 // none when no address was selected
+    int baudRate = 0;
+    Status status = Status::Completed;
+    Bytes request; // what was sent; empty when nothing was
+    ReadOutcome outcome;
+    // From the end of the send to the reply's last byte; none when nothing came.
+    std::optional<double> latencyMs;
+    std::string problem; // why a read was not sent or was interrupted, in plain words
+};
+
+// decoded, bad-check, wrong-header, ignored, no-data; not-sent and interrupted for a read that
+// never came to a reply.
+std::string outcomeName(const ReadingRecord& record);
+
+// A number with one decimal and a point, whatever the locale: "34.0". Machine output must read the
+// same everywhere.
+std::string oneDecimal(double value);
+
+// ISO 8601 in UTC with milliseconds, for example 2024-05-01T08:30:00.125Z.
+std::string isoUtcTime(std::chrono::system_clock::time_point time);
+
+// The record's columns for a CSV file: time,address,outcome,flow,total,bytes,crc,latency_ms,baud,
+// echo,exception,header_ok. The values of a 17-byte reply stay in flow and total whatever its
+// verdict, for diagnosis; the outcome says whether they are a reading.
+std::vector<std::string> csvColumns();
+std::vector<std::string> csvFields(const ReadingRecord& record);
+// Fields joined by commas, quoted where a comma, quote or line break needs it; no line end.
+std::string csvLine(const std::vector<std::string>& fields);
+
+// The record as one JSON object on one line, with the CSV's fields: flow and total are strings,
+// crc_ok, echo and header_ok true, false or null, the numbers numbers or null.
+std::string jsonObject(const ReadingRecord& record);
+
+} // namespace darq

@@ -38,7 +38,7 @@ void SearchDialog::showStarted(int plannedAttempts) {
 }
 
 void SearchDialog::showProgress(int attemptsDone, int plannedAttempts, int baudRate, int address,
-                                int msLeft) {
+                                qint64 msLeft) {
     progress_->setValue(attemptsDone);
     status_->setText(tr("Trying address %1 at %2 Bd (attempt %3 of %4, about %5 s left)")
                          .arg(address)

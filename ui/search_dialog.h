@@ -17,7 +17,8 @@ public:
     explicit SearchDialog(QWidget* parent = nullptr);
 
     void showStarted(int plannedAttempts);
-    void showProgress(int attemptsDone, int plannedAttempts, int baudRate, int address, int msLeft);
+    void showProgress(int attemptsDone, int plannedAttempts, int baudRate, int address,
+                      qint64 msLeft);
     void showFinished(const QString& summary);
 
     void reject() override;

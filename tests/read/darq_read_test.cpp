@@ -1,9 +1,12 @@
 // darq-read as a technician runs it: a child process talking to darq-sim on a pseudo-terminal.
 
 #include "instrument_end.h"
+#include "protocol/reply.h"
 #include "sim_process.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -356,19 +359,26 @@ TEST(DarqRead, OutputThatCannotBeWrittenEndsTheRunWithStatus74) {
     const struct {
         const char* name;
         QString shellCommand;
+        const char* reason; // in the message on stderr, where there is one
     } cases[] = {
-        {"standard output full", "exec \"$0\" --port \"$1\" >/dev/full"},
-        {"standard output closed", "exec \"$0\" --port \"$1\" >&-"},
-        {"trace to a full standard error", "exec \"$0\" --port \"$1\" --trace 2>/dev/full"},
+        {"standard output full", "exec \"$0\" --port \"$1\" >/dev/full", "No space left"},
+        {"standard output closed", "exec \"$0\" --port \"$1\" >&-", ""},
+        {"trace to a full standard error", "exec \"$0\" --port \"$1\" --trace 2>/dev/full", ""},
         {"endless run to a full standard output",
-         "exec \"$0\" --port \"$1\" --count 0 --interval 50 >/dev/full"},
+         "exec \"$0\" --port \"$1\" --count 0 --interval 50 >/dev/full", "No space left"},
+        // Stops at once, not after the sweep.
+        {"scan to a full standard output",
+         "exec \"$0\" --port \"$1\" --scan -b 9600 -a 20-60 -f csv >/dev/full",
+         "No space left"},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
         QProcess process;
         process.start(QStringLiteral("/bin/sh"), {"-c", row.shellCommand, read, port});
         ASSERT_TRUE(process.waitForFinished(20000));
-        EXPECT_EQ(process.exitCode(), 74) << process.readAllStandardError().toStdString();
+        const std::string err = process.readAllStandardError().toStdString();
+        EXPECT_EQ(process.exitCode(), 74) << err;
+        EXPECT_NE(err.find(row.reason), std::string::npos) << err;
     }
 }
 
@@ -381,6 +391,81 @@ TEST(DarqRead, ARequestTheDeviceDoesNotTakeEndsTheRunWithStatusTwo) {
               std::string::npos)
         << run.err;
     EXPECT_EQ(run.out, "");
+}
+
+// Runs darq-read on a line the test plays, turning the event loop meanwhile so that the line
+// answers.
+ProgramRun runOnLine(const std::vector<std::string>& arguments) {
+    QProcess process;
+    process.start(QStringLiteral(DARQ_READ_PATH), toQt(arguments));
+    if (!darq::testing::waitFor([&] { return process.state() == QProcess::NotRunning; }, 20000)) {
+        return finish(process);
+    }
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput().toStdString(),
+            process.readAllStandardError().toStdString()};
+}
+
+TEST(DarqRead, NeverTakesAReplyFromAnotherAddressForThisOnesReading) {
+    // One instrument at address 5 that answers every request, whatever address it asked for.
+    InstrumentEnd line;
+    line.onRequest(
+        [&line](const Bytes&) { line.send(darq::encodeReply(5, {123456, 2, 0, 12345678, 3})); });
+    const std::string device = line.devicePath().toStdString();
+
+    const ProgramRun scan = runOnLine(
+        {"--port", device, "--scan", "-a", "1-7", "-b", "9600", "-t", "500", "-f", "csv"});
+    EXPECT_EQ(scan.exitCode, 0) << scan.err;
+    EXPECT_TRUE(std::regex_match(scan.out, std::regex(R"(time,.*\n[^,]+,5,decoded,1234\.56,.*\n)")))
+        << scan.out;
+    EXPECT_NE(scan.err.find("Instrument found: address 5 at 9600 Bd."), std::string::npos);
+
+    const ProgramRun read = runOnLine({"--port", device, "-a", "7", "-t", "500", "-f", "csv"});
+    EXPECT_EQ(read.exitCode, 1) << read.err;
+    EXPECT_TRUE(std::regex_search(read.out, std::regex(R"(,7,wrong-header,1234\.56,12345\.678,)")))
+        << read.out;
+}
+
+TEST(DarqRead, TimesBeyondTheirBoundAreRefusedAndAScanEndsAtOnceOnASignal) {
+    for (const char* huge : {"--timeout=2147483647", "--interval=99999999999"}) {
+        SCOPED_TRACE(huge);
+        const ProgramRun run = runDarqRead({"--port", "/dev/null", "--scan", huge});
+        EXPECT_EQ(run.exitCode, 64) << run.err;
+    }
+    const ProgramRun bound = runDarqRead({"-p", "/dev/null", "--scan", "-t", "60001"});
+    EXPECT_NE(bound.err.find("from 1 to 60000"), std::string::npos) << bound.err;
+
+    SimProcess sim(withFaults({"--no-reply", "1"}));
+    QProcess process;
+    process.start(QStringLiteral(DARQ_READ_PATH),
+                  toQt({"--port", sim.devicePath(), "--scan", "-t", "15000"}));
+    ASSERT_TRUE(process.waitForStarted(5000));
+    QTest::qWait(1500);
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    QElapsedTimer stopping;
+    stopping.start();
+    const ProgramRun run = finish(process);
+    EXPECT_LT(stopping.elapsed(), 5000) << "the attempt under way ran out its 15 s";
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_NE(run.err.find("The search was cancelled after"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("Nothing came back at any rate"), std::string::npos) << run.err;
+    EXPECT_FALSE(QFileInfo::exists(
+        darq::testing::lockFileQtUses(QFileInfo(QString::fromStdString(sim.devicePath()))
+                                          .canonicalFilePath())));
+}
+
+TEST(DarqRead, AReaderThatGoesAwayEndsTheRunWithThePortReleased) {
+    SimProcess sim(kFixedValues);
+    const QString device = QFileInfo(QString::fromStdString(sim.devicePath())).canonicalFilePath();
+    QProcess process;
+    process.start(QStringLiteral("/bin/bash"),
+                  {"-c", "\"$0\" --port \"$1\" -c 0 -i 50 | head -1; exit ${PIPESTATUS[0]}",
+                   QStringLiteral(DARQ_READ_PATH), device});
+    const ProgramRun run = finish(process);
+    EXPECT_EQ(run.exitCode, 74) << run.err;
+    EXPECT_EQ(run.out, "flow 1234.56  total 712345.678\n");
+    EXPECT_NE(run.err.find("Broken pipe"), std::string::npos) << run.err;
+    EXPECT_FALSE(QFileInfo::exists(darq::testing::lockFileQtUses(device)));
 }
 
 } // namespace

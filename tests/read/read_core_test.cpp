@@ -119,6 +119,7 @@ TEST(ReplyVerdict, SaysWhatTheBytesMostLikelyMean) {
          "raise --timeout"},
         {"a short reply", Bytes(reply.begin(), reply.begin() + 9), false, Finding::WrongLength,
          "9 bytes came back, not 17"},
+        {"one byte", {0x01}, false, Finding::WrongLength, "1 byte came back, not 17"},
         {"exception 02", withCheckValue({0x01, 0x83, 0x02}), false, Finding::Exception,
          "Modbus exception 02 illegal data address"},
         {"exception 04 behind the echo", echoed(withCheckValue({0x01, 0x83, 0x04})), false,
@@ -171,6 +172,8 @@ TEST(ReadOptions, ListsGoWithTheReadingAndTheSearchTheyFit) {
         {{"-p", "COM1", "-a", "1,,2"}, {}, {}, "an empty item"},
         {{"-p", "COM1", "-a", "20-10"}, {}, {}, "runs backwards"},
         {{"-p", "COM1", "-a", "127-129"}, {}, {}, "outside 0 to 128"},
+        {{"--list-ports", "--scan"}, {}, {}, "--list-ports takes no reading or search options"},
+        {{"-p", "COM1", "--", "-a", "3"}, {}, {}, "unexpected argument \"-a\""},
         {{"-p", "COM1", "-b", "9600,300"}, {}, {}, "\"9600,300\""},
         {{"-a", "1"}, {}, {}, "--port is required"},
     };

@@ -1,4 +1,5 @@
 #include "instrument_end.h"
+#include "protocol/reply.h"
 #include "serial/comm_control.h"
 #include "serial/port_assignment.h"
 #include "sim_process.h"
@@ -12,6 +13,7 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDialog>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QFontDatabase>
@@ -24,6 +26,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -84,6 +87,8 @@ std::vector<std::string> requestsReceived(const SimProcess& sim) {
     return requests;
 }
 
+std::vector<QByteArray> repliesSent(const SimProcess& sim);
+
 bool waitFor(const std::function<bool()>& condition) {
     return QTest::qWaitFor(condition, kWaitMs);
 }
@@ -143,11 +148,19 @@ protected:
         });
     }
 
-    // Presses 读取 and waits until the read cycle has shown its outcome or its refusal.
+    // Presses 读取 and waits until the read cycle has shown its outcome or its refusal. The wait
+    // runs the event loop as the program does, without QTest's pauses between passes, which
+    // would make the bytes of a reply arrive late.
     void readOnce() {
         QSignalSpy ended(form_.data(), &Form1::readCycleEnded);
+        QEventLoop loop;
+        QObject::connect(form_.data(), &Form1::readCycleEnded, &loop, &QEventLoop::quit);
+        QTimer::singleShot(kWaitMs, &loop, &QEventLoop::quit);
         control<QPushButton>("Command2")->click();
-        ASSERT_TRUE(waitFor([&] { return ended.count() > 0; }));
+        if (ended.isEmpty()) {
+            loop.exec();
+        }
+        ASSERT_EQ(ended.count(), 1);
     }
 
     static void typeInto(QComboBox* combo, const QString& text) {
@@ -459,18 +472,20 @@ TEST_F(Form1Test, LostPortIsToldOnceAndReadsAgainOnceTheInstrumentIsBack) {
     EXPECT_TRUE(waitFor([&] { return flowShown() == "432.1" && totalShown() == "99"; }));
 }
 
-TEST_F(Form1Test, SecondReadWhileOneWaitsSendsNothing) {
+TEST_F(Form1Test, SecondReadWhileOneWaitsGoesOutAfterItNeverAcrossIt) {
     SimProcess sim(fixedReading(1, 0, 0, 2, 0));
     openWindow(sim.devicePath());
     QSignalSpy ended(form_.data(), &Form1::readCycleEnded);
     auto* readButton = control<QPushButton>("Command2");
 
     readButton->click();
+    ASSERT_TRUE(waitFor([&] { return requestsReceived(sim).size() == 1; }));
     readButton->click();
 
-    ASSERT_TRUE(waitFor([&] { return ended.count() > 0; }));
+    ASSERT_TRUE(waitFor([&] { return ended.count() == 2; }));
     EXPECT_EQ(flowShown(), "1");
-    EXPECT_EQ(requestsReceived(sim).size(), 1u);
+    // Each request went out after the reply to the one before it.
+    EXPECT_EQ(repliesSent(sim).size(), 2u) << sim.log();
     EXPECT_TRUE(visibleBoxes().isEmpty());
 }
 
@@ -736,6 +751,84 @@ std::vector<QByteArray> repliesSent(const SimProcess& sim) {
         }
     }
     return replies;
+}
+
+TEST_F(Form1Test, SearchTakesNoReplyFromAnotherAddressForThisOne) {
+    // One instrument at address 5 that answers every request, whatever address it asked for.
+    InstrumentEnd line;
+    line.onRequest([&line](const Bytes&) { line.send(encodeReply(5, {98765, 3, 0, 4321, 1})); });
+    openWindow(line.devicePath().toStdString());
+
+    form_->startSearch();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return flowShown() == "98.765"; }, 60000));
+    EXPECT_EQ(control<QComboBox>("Combo1")->currentText(), "5");
+    auto* dialog = form_->findChild<QDialog*>("searchDialog");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->findChild<QLabel*>()->text().contains("address 5 at 9600 Bd"));
+}
+
+TEST_F(Form1Test, AfterASearchAutomaticReadingIsWhatTheBoxSays) {
+    std::vector<std::string> silent = fixedReading(1, 0, 0, 2, 0);
+    silent.insert(silent.end(), {"--no-reply", "1"});
+    SimProcess sim(silent);
+    openWindow(sim.devicePath());
+    auto* automatic = control<QCheckBox>("Check1");
+    automatic->click();
+    form_->startSearch();
+    ASSERT_TRUE(waitFor([&] { return requestsReceived(sim).size() >= 3; }));
+    automatic->click();
+    auto* dialog = form_->findChild<QDialog*>("searchDialog");
+    ASSERT_NE(dialog, nullptr);
+    dialog->reject();
+    ASSERT_TRUE(waitFor([&] { return dialog->findChild<QLabel*>()->text().contains("cancel"); }));
+
+    const std::size_t requestsAfterSearch = requestsReceived(sim).size();
+    QTest::qWait(2600);
+    EXPECT_EQ(requestsReceived(sim).size(), requestsAfterSearch) << sim.log();
+    EXPECT_TRUE(control<QPushButton>("Command2")->isEnabled());
+    EXPECT_FALSE(control<QTimer>("autuTimer2")->isActive());
+}
+
+// darq-read's latency_ms for the same exchange: end of the send to the reply's last byte.
+std::vector<double> darqReadLatencies(const std::string& device, int reads) {
+    QProcess process;
+    process.start(QStringLiteral(DARQ_READ_PATH),
+                  {"--port", QString::fromStdString(device), "--count", QString::number(reads),
+                   "--interval", "150", "--timeout", "1000", "--format", "csv"});
+    std::vector<double> latencies;
+    if (!process.waitForFinished(30000)) {
+        process.kill();
+        return latencies;
+    }
+    const QList<QByteArray> lines = process.readAllStandardOutput().trimmed().split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        latencies.push_back(lines[i].split(',').value(7).toDouble());
+    }
+    return latencies;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? -1 : values[values.size() / 2];
+}
+
+TEST_F(Form1Test, TrafficLogLatencyMeansWhatDarqReadsDoes) {
+    constexpr int kReads = 7;
+    SimProcess sim(fixedReading(98765, 3, 0, 4321, 1));
+    openWindow(sim.devicePath());
+    for (int read = 0; read < kReads; ++read) {
+        readOnce();
+    }
+    std::vector<double> window;
+    for (const TrafficLogEntry& entry : form_->findChild<TrafficLogModel*>()->entries()) {
+        window.push_back(entry.record.latencyMs.value_or(-1));
+    }
+    control<QPushButton>("Command1")->click();
+    const std::vector<double> command = darqReadLatencies(sim.devicePath(), kReads);
+    ASSERT_EQ(window.size(), std::size_t(kReads));
+    ASSERT_EQ(command.size(), std::size_t(kReads));
+    // About 34 ms at 9600 Bd, where the window waits its 100 ms settle time.
+    EXPECT_NEAR(median(window), median(command), 2.0);
 }
 
 TEST_F(Form1Test, TrafficLogShowsEveryExchangeAsItWasOnTheLineAndSavesIt) {

@@ -151,6 +151,18 @@
         <source>cannot send: </source>
         <translation>无法发送：</translation>
     </message>
+    <message>
+        <source>the pseudo-terminal multiplexer, not a serial line</source>
+        <translation>这是伪终端复用设备，不是串行线路</translation>
+    </message>
+    <message>
+        <source>cancelled</source>
+        <translation>已取消</translation>
+    </message>
+    <message>
+        <source>the port closed while the reply was awaited</source>
+        <translation>等待应答时端口已关闭</translation>
+    </message>
 </context>
 <context>
     <name>ReplyWords</name>
@@ -241,6 +253,26 @@
     <message>
         <source>the 17-byte reply is not the answer to this request: %1; another device answered, or two share the address</source>
         <translation>17 字节的应答不是对本次请求的回答：%1；可能是另一台设备应答，或两台设备使用同一地址</translation>
+    </message>
+    <message>
+        <source>%1, %2</source>
+        <translation>%1，%2</translation>
+    </message>
+    <message>
+        <source>%1 byte came back and more were still arriving when the wait ended: raise --timeout</source>
+        <translation>收到 %1 个字节，等待结束时仍有数据在到达：请加大 --timeout</translation>
+    </message>
+    <message>
+        <source>%1 byte came back and more were still arriving when the wait ended: the instrument answers too slowly for the window&apos;s wait</source>
+        <translation>收到 %1 个字节，等待结束时仍有数据在到达：仪表应答太慢，超过了本窗口的等待时间</translation>
+    </message>
+    <message>
+        <source>the echo of our own request came back, then %1 byte, not 17: wrong rate or stop bits, noise, or two devices answering</source>
+        <translation>先收到本机请求的回显，随后是 %1 个字节而不是 17 个：可能是波特率或停止位不对、线路干扰，或有两台设备同时应答</translation>
+    </message>
+    <message>
+        <source>%1 byte came back, not 17: wrong rate or stop bits, noise, or two devices answering</source>
+        <translation>收到 %1 个字节而不是 17 个：可能是波特率或停止位不对、线路干扰，或有两台设备同时应答</translation>
     </message>
 </context>
 <context>
@@ -364,12 +396,8 @@
         <translation>在所有波特率下都没有收到任何数据：请检查接线、仪表电源，以及转换器是否设置为线路所用的 RS-232 或 RS-485。</translation>
     </message>
     <message>
-        <source>%1: port not open</source>
-        <translation>%1：端口未打开</translation>
-    </message>
-    <message>
-        <source>%1: the port was closed</source>
-        <translation>%1：端口已关闭</translation>
+        <source>the port is not open</source>
+        <translation>端口未打开</translation>
     </message>
 </context>
 <context>
@@ -452,10 +480,6 @@
         <translation>否</translation>
     </message>
     <message>
-        <source>From the end of the send to the outcome</source>
-        <translation>从发送结束到得出结果</translation>
-    </message>
-    <message>
         <source>Time</source>
         <translation>时间</translation>
     </message>
@@ -488,16 +512,16 @@
         <translation>已去除回显</translation>
     </message>
     <message>
-        <source>Time (ms)</source>
-        <translation>用时（毫秒）</translation>
-    </message>
-    <message>
         <source>Explanation</source>
         <translation>说明</translation>
     </message>
     <message>
-        <source>the port closed while the reply was awaited</source>
-        <translation>等待应答时端口已关闭</translation>
+        <source>From the end of the send to the reply&apos;s last byte</source>
+        <translation>从请求发送完毕到收到应答的最后一个字节</translation>
+    </message>
+    <message>
+        <source>Latency (ms)</source>
+        <translation>延迟（毫秒）</translation>
     </message>
 </context>
 <context>

@@ -49,6 +49,8 @@ std::string outcomeName(const ReadingRecord& record) {
         return "not-sent";
     case ReadingRecord::Status::Interrupted:
         return "interrupted";
+    case ReadingRecord::Status::PortLost:
+        return "port-lost";
     case ReadingRecord::Status::Completed:
         break;
     }
@@ -94,8 +96,8 @@ std::string isoUtcTime(std::chrono::system_clock::time_point time) {
 }
 
 std::vector<std::string> csvColumns() {
-    return {"time", "address", "outcome", "flow",     "total",     "bytes",
-            "crc",  "latency_ms", "baud", "echo", "exception", "header_ok"};
+    return {"time", "address",    "outcome", "flow", "total",     "bytes",     "crc",
+            "latency_ms", "baud", "echo",    "exception", "header_ok", "device"};
 }
 
 std::vector<std::string> csvFields(const ReadingRecord& record) {
@@ -106,8 +108,8 @@ std::vector<std::string> csvFields(const ReadingRecord& record) {
         isoUtcTime(record.time),
         optionalNumber(record.address),
         outcomeName(record),
-        values ? outcome.flowText : std::string(),
-        values ? outcome.totalText : std::string(),
+        values ? numberText(outcome.flowText) : std::string(),
+        values ? numberText(outcome.totalText) : std::string(),
         std::to_string(replied ? outcome.reply().size() : 0),
         values ? (outcome.checkValueOk ? "ok" : "bad") : std::string(),
         record.latencyMs ? oneDecimal(*record.latencyMs) : std::string(),
@@ -115,6 +117,7 @@ std::vector<std::string> csvFields(const ReadingRecord& record) {
         outcome.echoRemoved ? "true" : "false",
         outcome.exceptionCode ? std::to_string(*outcome.exceptionCode) : std::string(),
         optionalFlag(outcome.headerOk),
+        record.device,
     };
 }
 
@@ -142,11 +145,19 @@ std::string jsonObject(const ReadingRecord& record) {
     const bool values = hasValues(record);
     return "{\"time\":" + jsonString(csv[0]) + ",\"address\":" + number(csv[1]) +
            ",\"baud\":" + csv[8] + ",\"outcome\":" + jsonString(csv[2]) +
-           ",\"flow\":" + (values ? jsonString(csv[3]) : "null") +
-           ",\"total\":" + (values ? jsonString(csv[4]) : "null") + ",\"bytes\":" + csv[5] +
+           ",\"flow\":" + number(csv[3]) + ",\"total\":" + number(csv[4]) + ",\"bytes\":" + csv[5] +
            ",\"crc_ok\":" + (values ? (record.outcome.checkValueOk ? "true" : "false") : "null") +
            ",\"latency_ms\":" + number(csv[7]) + ",\"echo\":" + csv[9] +
-           ",\"exception\":" + number(csv[10]) + ",\"header_ok\":" + number(csv[11]) + "}";
+           ",\"exception\":" + number(csv[10]) + ",\"header_ok\":" + number(csv[11]) +
+           ",\"device\":" + jsonString(record.device) + "}";
+}
+
+std::string numberText(const std::string& displayText) {
+    const std::size_t sign = displayText.find('-', 1);
+    if (sign == std::string::npos) {
+        return displayText;
+    }
+    return "-" + displayText.substr(0, sign) + displayText.substr(sign + 1);
 }
 
 } // namespace darq

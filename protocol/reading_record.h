@@ -17,6 +17,7 @@ struct ReadingRecord {
         Completed,   // the request went out and the wait ended: `outcome` says what came
         NotSent,     // nothing went out; `problem` says why
         Interrupted, // the port closed or the read was cancelled while the reply was awaited
+        PortLost,    // the port is away (unplugged, reset) and being reopened: no read was made
     };
 
     std::chrono::system_clock::time_point time; // when the request went out (or was refused)
@@ -31,8 +32,8 @@ struct ReadingRecord {
     std::string problem; // why a read was not sent or was interrupted, in plain words
 };
 
-// decoded, bad-check, wrong-header, ignored, no-data; not-sent and interrupted for a read that
-// never came to a reply.
+// decoded, bad-check, wrong-header, ignored, no-data; not-sent, interrupted and port-lost for a
+// read that never came to a reply.
 std::string outcomeName(const ReadingRecord& record);
 
 // A number with one decimal and a point, whatever the locale: "34.0". Machine output must read the
@@ -43,15 +44,21 @@ std::string oneDecimal(double value);
 std::string isoUtcTime(std::chrono::system_clock::time_point time);
 
 // The record's columns for a CSV file: time,address,outcome,flow,total,bytes,crc,latency_ms,baud,
-// echo,exception,header_ok. The values of a 17-byte reply stay in flow and total whatever its
-// verdict, for diagnosis; the outcome says whether they are a reading.
+// echo,exception,header_ok,device. The values of a 17-byte reply stay in flow and total whatever
+// its verdict, for diagnosis; the outcome says whether they are a reading. They are numbers with
+// the instrument's own decimals, so "12.50" stays 12.50. New columns go at the end, so that files
+// and scripts that read the earlier ones keep working.
 std::vector<std::string> csvColumns();
 std::vector<std::string> csvFields(const ReadingRecord& record);
 // Fields joined by commas, quoted where a comma, quote or line break needs it; no line end.
 std::string csvLine(const std::vector<std::string>& fields);
 
-// The record as one JSON object on one line, with the CSV's fields: flow and total are strings,
-// crc_ok, echo and header_ok true, false or null, the numbers numbers or null.
+// The record as one JSON object on one line, with the CSV's fields: flow and total are JSON
+// numbers, crc_ok, echo and header_ok true, false or null, the other numbers numbers or null.
 std::string jsonObject(const ReadingRecord& record);
+
+// A reading's display text as a number: the window shows the total's high part in front of its low
+// part, sign and all ("7-123.45"); as a number the sign goes in front of every digit.
+std::string numberText(const std::string& displayText);
 
 } // namespace darq

@@ -61,11 +61,11 @@ int main(int argc, char* argv[]) {
     }
 
     QCoreApplication application(argc, argv);
-    const QString device = darq::deviceForPortArgument(QString::fromStdString(parsed.options.port));
+    const QString port = QString::fromStdString(parsed.options.port);
     if (parsed.options.scan) {
-        darq::ScanSession scan(parsed.options, device);
+        darq::ScanSession scan(parsed.options, darq::deviceForPortArgument(port));
         return run(application, scan);
     }
-    darq::ReadSession session(parsed.options, device);
+    darq::ReadSession session(parsed.options, port);
     return run(application, session);
 }

@@ -117,10 +117,11 @@ ParsedReadOptions parseReadOptions(const std::vector<std::string>& arguments) {
     const QCommandLineOption scan("scan", {});
     const QCommandLineOption all("all", {});
     const QCommandLineOption listPorts("list-ports", {});
+    const QCommandLineOption reconnect("reconnect", {});
     const QCommandLineOption help({"h", "help"}, {});
     const QCommandLineOption version({"V", "version"}, {});
     parser.addOptions({port, address, baud, count, interval, timeout, format, trace, scan, all,
-                       listPorts, help, version});
+                       listPorts, reconnect, help, version});
     QStringList list{QStringLiteral("darq-read")};
     for (const std::string& argument : arguments) {
         list << QString::fromStdString(argument);
@@ -155,6 +156,7 @@ ParsedReadOptions parseReadOptions(const std::vector<std::string>& arguments) {
     options.scan = parser.isSet(scan);
     options.findAll = parser.isSet(all);
     options.listPorts = parser.isSet(listPorts);
+    options.reconnect = parser.isSet(reconnect);
     std::optional<std::string> refused;
     if (parser.isSet(address)) {
         refused = takeAddresses(value(address), options.addresses);
@@ -185,7 +187,8 @@ ParsedReadOptions parseReadOptions(const std::vector<std::string>& arguments) {
     const bool readingOptions = parser.isSet(port) || parser.isSet(address) ||
                                 parser.isSet(baud) || parser.isSet(count) ||
                                 parser.isSet(interval) || parser.isSet(timeout) ||
-                                options.trace || options.scan || options.findAll;
+                                options.trace || options.scan || options.findAll ||
+                                options.reconnect;
     if (options.listPorts && readingOptions) {
         return fail("--list-ports takes no reading or search options, only --format");
     }
@@ -195,8 +198,8 @@ ParsedReadOptions parseReadOptions(const std::vector<std::string>& arguments) {
     if (options.findAll && !options.scan) {
         return fail("--all goes with --scan");
     }
-    if (options.scan && (parser.isSet(count) || parser.isSet(interval))) {
-        return fail("--count and --interval do not go with --scan");
+    if (options.scan && (parser.isSet(count) || parser.isSet(interval) || options.reconnect)) {
+        return fail("--count, --interval and --reconnect do not go with --scan");
     }
     if (!options.scan && options.baudRates.size() > 1) {
         return fail("several rates go with --scan only");
@@ -211,7 +214,7 @@ ParsedReadOptions parseReadOptions(const std::vector<std::string>& arguments) {
 }
 std::string usageText() {
     return "Usage: darq-read -p DEVICE [-a LIST] [-b RATE] [-c N] [-i MS] [-t MS] [-f FORMAT] "
-           "[-v]\n"
+           "[-v] [--reconnect]\n"
            "  or:  darq-read -p DEVICE --scan [--all] [-a LIST] [-b LIST] [-t MS] [-f FORMAT] "
            "[-v]\n";
 }
@@ -241,6 +244,10 @@ std::string helpText() {
            "                        each rate plus 50)\n"
            "  -f, --format FORMAT   text, csv or json (default text)\n"
            "  -v, --trace           every frame sent and received, in hex, on stderr\n"
+           "      --reconnect       keep reading when the port is lost or cannot be opened:\n"
+           "                        each cycle gives port-lost records while the device is\n"
+           "                        tried again (0.5 s, doubling up to 10 s); ends only on\n"
+           "                        a signal (status 0) or when the cycles are done\n"
            "      --scan            search every rate and address given for an instrument\n"
            "      --all             with --scan, go on after the first instrument found\n"
            "      --list-ports      list the machine's serial devices and what COM1 and COM2\n"

@@ -27,6 +27,8 @@ struct ReadOptions {
     bool scan = false;      // search the line for instruments
     bool findAll = false;   // with scan: go on after the first instrument found
     bool listPorts = false; // list the machine's serial devices instead of reading
+    // Keep reading through a lost port, reopening it, until stopped or the cycles are done.
+    bool reconnect = false;
 };
 
 struct ParsedReadOptions {

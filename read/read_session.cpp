@@ -2,6 +2,7 @@
 
 #include "protocol/line_timing.h"
 #include "serial/line_settings.h"
+#include "serial/port_names.h"
 
 #include <iostream>
 
@@ -11,6 +12,11 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
+// A lost port is tried again after half a second, then after twice the pause before, up to ten
+// seconds: an adapter that comes back is found soon, a long outage costs a retry every ten.
+constexpr int kFirstReopenPauseMs = 500;
+constexpr int kLongestReopenPauseMs = 10000;
+
 int timerMilliseconds(SteadyClock::duration wait) {
     const auto rounded = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
     return rounded > 0 ? static_cast<int>(rounded) : 0;
@@ -18,9 +24,9 @@ int timerMilliseconds(SteadyClock::duration wait) {
 
 } // namespace
 
-ReadSession::ReadSession(const ReadOptions& options, const QString& device, QObject* parent)
-    : QObject(parent), options_(options), engine_(port_) {
-    port_.setDevice(device);
+ReadSession::ReadSession(const ReadOptions& options, const QString& portArgument, QObject* parent)
+    : QObject(parent), options_(options), portArgument_(portArgument), engine_(port_) {
+    port_.setDevice(deviceForPortArgument(portArgument_));
     LineSettings settings; // no parity, 8 data bits, 2 stop bits: the instrument's line
     settings.baudRate = options_.baudRates.front();
     port_.setSettings(QString::fromStdString(formatLineSettings(settings)));
@@ -30,17 +36,20 @@ ReadSession::ReadSession(const ReadOptions& options, const QString& device, QObj
     nextCycleTimer_.setSingleShot(true);
     nextCycleTimer_.setTimerType(Qt::PreciseTimer);
     connect(&nextCycleTimer_, &QTimer::timeout, this, &ReadSession::startCycle);
+    reopenTimer_.setSingleShot(true);
+    connect(&reopenTimer_, &QTimer::timeout, this, &ReadSession::reopen);
     connect(&engine_, &ExchangeEngine::finished, this, &ReadSession::onExchangeFinished);
     connect(&engine_, &ExchangeEngine::lateBytes, this, &ReadSession::onLateBytes);
     connect(&port_, &CommControl::portLost, this,
-            [this](const PortError& error) { endWithPortError(error.message()); });
+            [this](const PortError& error) { portGone(error.message()); });
 }
 
 void ReadSession::start() {
     if (done_) {
         return; // interrupted before the port was opened
     }
-    if (!port_.open()) {
+    const bool opened = port_.open();
+    if (!opened && !options_.reconnect) {
         std::cerr << "darq-read: " << port_.lastError().message().toStdString() << std::endl;
         done_ = true;
         emit finished(kExitPortUnusable);
@@ -49,12 +58,16 @@ void ReadSession::start() {
     if (options_.format == OutputFormat::Csv && !print(csvHeader())) {
         return;
     }
+    if (!opened) {
+        portGone(port_.lastError().message());
+    }
     startCycle();
 }
 
 void ReadSession::stop() {
     if (!done_) {
-        end(summary_.exitStatus());
+        // A gateway stopped on purpose has done its job, whatever the line did meanwhile.
+        end(options_.reconnect ? kExitAllDecoded : summary_.exitStatus());
     }
 }
 
@@ -65,14 +78,19 @@ void ReadSession::startCycle() {
 }
 
 void ReadSession::readNext() {
+    if (portAway_) {
+        take(lostRecord());
+        return;
+    }
     ExchangeOrder order;
     order.address = options_.addresses[addressIndex_];
     order.wait = ReplyWait::CompleteReply;
     if (options_.timeoutMs) {
         order.timeout = std::chrono::milliseconds(*options_.timeoutMs);
     }
-    if (engine_.submit(this, order) != ReadStart::Accepted) {
-        endWithPortError(port_.lastError().message());
+    if (engine_.submit(this, order) != ReadStart::Accepted &&
+        portGone(port_.lastError().message())) {
+        take(lostRecord());
     }
 }
 
@@ -81,11 +99,17 @@ void ReadSession::onExchangeFinished(const ReadingRecord& record, const QObject*
         return;
     }
     if (record.status != ReadingRecord::Status::Completed) {
-        endWithPortError(QString::fromStdString(record.problem));
+        if (portGone(QString::fromStdString(record.problem))) {
+            take(lostRecord());
+        }
         return;
     }
     trace(record.time, ">", record.request);
     trace(std::chrono::system_clock::now(), "<", record.outcome.received);
+    take(record);
+}
+
+void ReadSession::take(const ReadingRecord& record) {
     summary_.add(record);
     summaries_[addressIndex_].second.add(record);
     if (done_ || !print(formatReading(options_.format, record, options_.addresses.size() > 1))) {
@@ -116,6 +140,51 @@ void ReadSession::onLateBytes(const Bytes& bytes, std::optional<qint64> msLate) 
     }
 }
 
+bool ReadSession::portGone(const QString& message) {
+    if (!options_.reconnect) {
+        endWithPortError(message);
+        return false;
+    }
+    if (!portAway_ && !done_) {
+        portAway_ = true;
+        lostBecause_ = message;
+        lostSince_ = SteadyClock::now();
+        // One line for the outage, however long it lasts; the records tell each cycle.
+        std::cerr << "darq-read: " << message.toStdString() << "; reopening it until it is back"
+                  << std::endl;
+        port_.close();
+        reopenPauseMs_ = kFirstReopenPauseMs;
+        reopenTimer_.start(reopenPauseMs_);
+    }
+    return true;
+}
+
+void ReadSession::reopen() {
+    // Resolved afresh: a /dev/serial/by-id name, or COM1, may stand for another node after replug.
+    port_.setDevice(deviceForPortArgument(portArgument_));
+    if (!port_.open()) {
+        lostBecause_ = port_.lastError().message();
+        reopenPauseMs_ = std::min(2 * reopenPauseMs_, kLongestReopenPauseMs);
+        reopenTimer_.start(reopenPauseMs_);
+        return;
+    }
+    portAway_ = false;
+    const auto outage = std::chrono::duration<double>(SteadyClock::now() - lostSince_).count();
+    std::cerr << "darq-read: " << port_.deviceName().toStdString() << ": back after "
+              << oneDecimal(outage) << " s" << std::endl;
+}
+
+ReadingRecord ReadSession::lostRecord() const {
+    ReadingRecord record;
+    record.time = std::chrono::system_clock::now();
+    record.device = port_.deviceName().toStdString();
+    record.address = options_.addresses[addressIndex_];
+    record.baudRate = options_.baudRates.front();
+    record.status = ReadingRecord::Status::PortLost;
+    record.problem = lostBecause_.toStdString();
+    return record;
+}
+
 void ReadSession::endWithPortError(const QString& message) {
     if (done_) {
         return;
@@ -136,6 +205,7 @@ bool ReadSession::print(const std::string& text) {
 void ReadSession::end(int exitStatus) {
     done_ = true;
     nextCycleTimer_.stop();
+    reopenTimer_.stop();
     // Closed before anything else, so that the device's lock file goes whatever follows.
     port_.close();
     if (options_.count != 1 && summaries_.size() == 1) {

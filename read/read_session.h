@@ -19,12 +19,15 @@ namespace darq {
 // One run of darq-read on its port: open the line, then in each cycle read each address in turn
 // on the port's exchange engine and print the record; the next cycle starts `interval` after the
 // start of this one. Everything runs on the event loop, so an interrupt or a dying port is
-// handled at once, whatever the run is waiting for.
+// handled at once, whatever the run is waiting for. With --reconnect a lost port does not end the
+// run: it is reopened with a growing pause, and meanwhile each read is a port-lost record.
 class ReadSession : public QObject {
     Q_OBJECT
 
 public:
-    ReadSession(const ReadOptions& options, const QString& device, QObject* parent = nullptr);
+    // `portArgument` as given on the command line: a path, or COM1 and COM2, resolved afresh
+    // at each open.
+    ReadSession(const ReadOptions& options, const QString& portArgument, QObject* parent = nullptr);
 
     // Opens the port and takes the first reading. A port that cannot be used is reported on
     // stderr and ends the run with exit status 2.
@@ -39,6 +42,13 @@ private:
     void startCycle();
     void readNext();
     void onExchangeFinished(const ReadingRecord& record, const QObject* requester);
+    // Prints a record and goes on to the next address or cycle.
+    void take(const ReadingRecord& record);
+    // The port cannot be used: ends the run, or with --reconnect starts reopening it. Returns
+    // whether the run goes on.
+    bool portGone(const QString& message);
+    void reopen();
+    ReadingRecord lostRecord() const;
     void onLateBytes(const Bytes& bytes, std::optional<qint64> msLate);
     void endWithPortError(const QString& message);
     // Writes to standard output; on failure says why and ends the run with status 74.
@@ -48,9 +58,15 @@ private:
                const Bytes& frame);
 
     ReadOptions options_;
+    QString portArgument_;
     CommControl port_;
     ExchangeEngine engine_;
     QTimer nextCycleTimer_;
+    QTimer reopenTimer_;
+    int reopenPauseMs_ = 0;
+    bool portAway_ = false; // lost, and being reopened
+    QString lostBecause_;
+    std::chrono::steady_clock::time_point lostSince_;
     ReadingsOutput output_;
     ReadSummary summary_;                                // the whole run
     std::vector<std::pair<int, ReadSummary>> summaries_; // each address

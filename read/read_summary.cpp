@@ -17,6 +17,10 @@ double median(std::vector<double> values) {
 void ReadSummary::add(const ReadingRecord& record) {
     using Finding = ReadOutcome::Finding;
     ++reads_;
+    if (record.status == ReadingRecord::Status::PortLost) {
+        ++portLost_;
+        return;
+    }
     switch (record.outcome.finding) {
     case Finding::Clean:
         ++decoded_;
@@ -50,7 +54,8 @@ std::string ReadSummary::line() const {
     std::string text = "reads " + std::to_string(reads_) + "  decoded " + std::to_string(decoded_) +
                        "  no data " + std::to_string(noData_) + "  ignored " +
                        std::to_string(ignored_) + "  bad CRC " + std::to_string(badCheckValue_) +
-                       "  wrong header " + std::to_string(wrongHeader_) + "  latency ms ";
+                       "  wrong header " + std::to_string(wrongHeader_) + "  port lost " +
+                       std::to_string(portLost_) + "  latency ms ";
     if (decodedLatenciesMs_.empty()) {
         return text + "-";
     }

@@ -23,8 +23,8 @@ public:
     // ignored, a bad check value, another instrument's header), and 1 when the run was
     // interrupted before a reading came: a script must not take an empty run for a good one.
     int exitStatus() const;
-    // "reads 3  decoded 2  no data 1  ignored 0  bad CRC 0  wrong header 0  latency ms min 33.9
-    // median 34.1  max 35.0", the latency taken over the decoded readings.
+    // "reads 3  decoded 2  no data 1  ignored 0  bad CRC 0  wrong header 0  port lost 0  latency
+    // ms min 33.9  median 34.1  max 35.0", the latency taken over the decoded readings.
     std::string line() const;
 
 private:
@@ -34,6 +34,7 @@ private:
     int ignored_ = 0;
     int badCheckValue_ = 0;
     int wrongHeader_ = 0;
+    int portLost_ = 0;
     std::vector<double> decodedLatenciesMs_;
 };
 

@@ -18,6 +18,9 @@ std::string textLines(const ReadingRecord& record, bool namesInstrument) {
         lines = "address " + std::to_string(record.address.value_or(0)) + "  " +
                 std::to_string(record.baudRate) + " Bd  ";
     }
+    if (record.status == ReadingRecord::Status::PortLost) {
+        return lines + "port lost\n  " + record.problem + "\n";
+    }
     switch (outcome.kind) {
     case ReadOutcome::Kind::Decoded:
         lines += "flow " + outcome.flowText + "  total " + outcome.totalText;

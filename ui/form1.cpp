@@ -240,6 +240,7 @@ void Form1::showReadOutcome(const ReadingRecord& record) {
         return;
     }
     case ReadingRecord::Status::Interrupted:
+    case ReadingRecord::Status::PortLost:
         // Cut short by closing or switching the port: the operator did it, and Command1 already
         // tells the port's state.
         emit readCycleEnded(

@@ -66,6 +66,7 @@ void TrafficLogModel::count(const TrafficLogEntry& entry) {
         ++counters_.refused;
         return;
     case Status::Interrupted:
+    case Status::PortLost:
         ++counters_.reads;
         ++counters_.interrupted;
         return;
@@ -172,6 +173,7 @@ QString TrafficLogModel::cellText(const TrafficLogEntry& entry, int column) cons
         case Status::NotSent:
             return tr("not sent");
         case Status::Interrupted:
+        case Status::PortLost:
             return tr("interrupted");
         case Status::Completed:
             break;

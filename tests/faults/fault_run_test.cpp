@@ -319,8 +319,14 @@ DarqReadRun readDarqReadOutput(const QByteArray& out, const QByteArray& err) {
         const std::size_t index = run.readings.size();
         reading.received = index < received.size() ? received[index] : Bytes{};
         reading.checkValueOk = object.value("crc_ok").toBool();
-        reading.flowText = object.value("flow").toString().toStdString();
-        reading.totalText = object.value("total").toString().toStdString();
+        // The numbers as written, with the instrument's own decimals.
+        static const std::regex numbers(R"("flow":([^,]+),"total":([^,]+),)");
+        std::smatch written;
+        const std::string text = lines[i].toStdString();
+        if (std::regex_search(text, written, numbers) && written[1] != "null") {
+            reading.flowText = written[1];
+            reading.totalText = written[2];
+        }
         const bool decoded = reading.kind == Kind::Decoded;
         const bool echo = object.value("echo").toBool();
         const int replyBytes =
@@ -330,7 +336,7 @@ DarqReadRun readDarqReadOutput(const QByteArray& out, const QByteArray& err) {
             (outcome == "bad-check") == (decoded && !object.value("crc_ok").toBool()) &&
             object.value("bytes").toInt(-1) == replyBytes && object.value("echo").isBool() &&
             object.value("crc_ok").isBool() == decoded &&
-            object.value("flow").isString() == decoded;
+            object.value("flow").isDouble() == decoded;
         if (!consistent) {
             run.malformed.push_back("line " + std::to_string(index + 1) + ": " +
                                     lines[i].toStdString());

@@ -1,6 +1,7 @@
 // darq-read as a technician runs it: a child process talking to darq-sim on a pseudo-terminal.
 
 #include "instrument_end.h"
+#include "protocol/reading_record.h"
 #include "protocol/reply.h"
 #include "sim_process.h"
 
@@ -8,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -17,7 +19,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <csignal>
+#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
@@ -96,12 +100,13 @@ TEST(DarqRead, PrintsADecodedReadingInEachFormat) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"text", R"(flow 1234\.56  total 712345\.678\n)"},
         {"csv", R"(time,address,outcome,flow,total,bytes,crc,latency_ms,baud,echo,exception,)"
-                R"(header_ok\n)" +
-                    time + R"(,1,decoded,1234\.56,712345\.678,17,ok,\d+\.\d,9600,false,,true\n)"},
+                R"(header_ok,device\n)" +
+                    time + R"(,1,decoded,1234\.56,712345\.678,17,ok,\d+\.\d,9600,false,,true,)" +
+                    "/dev/pts/\\d+\\n"},
         {"json", R"(\{"time":)" + time +
-                     R"(,"address":1,"baud":9600,"outcome":"decoded","flow":"1234\.56",)"
-                     R"("total":"712345\.678","bytes":17,"crc_ok":true,"latency_ms":\d+\.\d,)"
-                     R"("echo":false,"exception":null,"header_ok":true\}\n)"},
+                     R"(,"address":1,"baud":9600,"outcome":"decoded","flow":1234\.56,)"
+                     R"("total":712345\.678,"bytes":17,"crc_ok":true,"latency_ms":\d+\.\d,)"
+                     R"("echo":false,"exception":null,"header_ok":true,"device":"/dev/pts/\d+"\}\n)"},
     };
     SimProcess sim(kFixedValues);
     for (const auto& [format, expected] : cases) {
@@ -248,9 +253,9 @@ TEST(DarqRead, ScanFindsAnInstrumentAtARateAndAddressItWasNotToldAndSaysWhatItHe
     } cases[] = {
         {"behind an echoing adapter",
          withFaults({"--address", "37", "--rate", "2400", "--echo", "1"}), 0,
-         R"(\{"time":"[^"]+","address":37,"baud":2400,"outcome":"decoded","flow":"1234\.56",)"
-         R"("total":"712345\.678","bytes":17,"crc_ok":true,"latency_ms":\d+\.\d,"echo":true,)"
-         R"("exception":null,"header_ok":true\}\n)",
+         R"(\{"time":"[^"]+","address":37,"baud":2400,"outcome":"decoded","flow":1234\.56,)"
+         R"("total":712345\.678,"bytes":17,"crc_ok":true,"latency_ms":\d+\.\d,"echo":true,)"
+         R"("exception":null,"header_ok":true,"device":"/dev/pts/\d+"\}\n)",
          "Instrument found: address 37 at 2400 Bd."},
         {"nobody answers", withFaults({"--no-reply", "1"}), 1, "", "Nothing came back at any rate"},
         {"only the echo", withFaults({"--no-reply", "1", "--echo", "1"}), 1, "",
@@ -342,7 +347,7 @@ TEST(DarqRead, NumbersInMachineOutputIgnoreACommaDecimalLocale) {
         ASSERT_EQ(lines.size(), std::string(format) == "csv" ? 3 : 2) << run.out;
         for (const QByteArray& row : lines) {
             if (std::string(format) == "csv") {
-                EXPECT_EQ(row.count(','), 11) << row.toStdString();
+                EXPECT_EQ(row.count(','), 12) << row.toStdString();
             } else {
                 QJsonParseError error;
                 QJsonDocument::fromJson(row, &error);
@@ -466,6 +471,74 @@ TEST(DarqRead, AReaderThatGoesAwayEndsTheRunWithThePortReleased) {
     EXPECT_EQ(run.out, "flow 1234.56  total 712345.678\n");
     EXPECT_NE(run.err.find("Broken pipe"), std::string::npos) << run.err;
     EXPECT_FALSE(QFileInfo::exists(darq::testing::lockFileQtUses(device)));
+}
+
+TEST(DarqRead, ReconnectKeepsTheCycleThroughALostPortAndReadsAgainWhenItIsBack) {
+    QTemporaryDir directory;
+    ASSERT_TRUE(directory.isValid());
+    const std::string link = directory.filePath("com1").toStdString();
+    std::vector<std::string> instrument = kFixedValues;
+    instrument.insert(instrument.end(), {"--link", link});
+    auto sim = std::make_unique<SimProcess>(instrument);
+    const QString firstDevice = QString::fromStdString(sim->devicePath());
+
+    QProcess process;
+    startDarqRead(process,
+                  {"--port", link, "--count", "0", "--interval", "200", "--reconnect", "-f", "csv"});
+    QByteArray out;
+    for (int wait = 0; wait < 100 && !out.contains(",decoded,"); ++wait) {
+        process.waitForReadyRead(100);
+        out += process.readAllStandardOutput();
+    }
+    sim->kill();
+    sim.reset();
+    // Away: the lock file of the device goes with the port, so that another program could have it.
+    QTest::qWait(1500);
+    EXPECT_FALSE(QFileInfo::exists(darq::testing::lockFileQtUses(firstDevice)));
+    sim = std::make_unique<SimProcess>(instrument);
+    // Decoded rows, port-lost rows at the reading cadence meanwhile, then decoded rows again.
+    const std::regex readAgain(",decoded,[^\\n]*\\n(\\S+,1,port-lost,,,0,,,9600,false,,," + link +
+                               "\\n)+\\S+,1,decoded,");
+    for (int wait = 0; wait < 100 && !std::regex_search(out.toStdString(), readAgain); ++wait) {
+        process.waitForReadyRead(100);
+        out += process.readAllStandardOutput();
+    }
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    const ProgramRun run = finish(process);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(std::regex_search(out.toStdString(), readAgain)) << out.toStdString();
+    // One line when the port is lost and one when it is back, not one per retry.
+    const std::regex lost("port lost while open.*reopening it until it is back\n");
+    EXPECT_EQ(std::distance(std::sregex_iterator(run.err.begin(), run.err.end(), lost),
+                            std::sregex_iterator()),
+              1)
+        << run.err;
+    EXPECT_TRUE(std::regex_search(run.err, std::regex(link + ": back after \\d+\\.\\d s\n")))
+        << run.err;
+}
+
+TEST(ReadingRecordJson, FlowAndTotalAreNumbersWithTheInstrumentsOwnDecimals) {
+    darq::ReadingRecord record;
+    record.address = 1;
+    record.device = "/dev/ttyUSB0";
+    const std::int32_t values[] = {0, 1, -1, 5, -5, 1250, -98765, INT32_MAX, INT32_MIN};
+    for (const std::uint16_t high : {0, 7, 65535}) {
+        for (const std::int32_t value : values) {
+            for (int decimals = 0; decimals <= 255; decimals += 1 + decimals / 8) {
+                const darq::Reading reading{value, std::uint8_t(decimals), high, value,
+                                            std::uint8_t(decimals)};
+                record.outcome = darq::judgeReply({}, darq::encodeReply(1, reading));
+                const QByteArray line = QByteArray::fromStdString(darq::jsonObject(record));
+                QJsonParseError error;
+                const QJsonObject object = QJsonDocument::fromJson(line, &error).object();
+                ASSERT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+                ASSERT_TRUE(object.value("flow").isDouble() && object.value("total").isDouble())
+                    << line.toStdString();
+            }
+        }
+    }
+    record.outcome = darq::judgeReply({}, darq::encodeReply(1, {1250, 2, 0, 50, 2}));
+    EXPECT_NE(darq::jsonObject(record).find("\"flow\":12.50,\"total\":0.50,"), std::string::npos);
 }
 
 } // namespace

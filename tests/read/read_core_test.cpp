@@ -197,6 +197,7 @@ ReadingRecord recordOf(const Bytes& received, std::optional<double> latencyMs) {
     record.time = std::chrono::system_clock::time_point(1714552200125ms);
     record.address = 1;
     record.baudRate = 9600;
+    record.device = "/dev/ttyUSB0";
     record.request = requestBytes(1);
     record.outcome = judgeReply(record.request, received);
     record.latencyMs = latencyMs;
@@ -214,18 +215,20 @@ TEST(ReadingOutput, MachineFormatsLeaveUndecodedFieldsEmpty) {
     const ReadingRecord echoed = recordOf(echoThenReply, 62.0);
 
     EXPECT_EQ(formatReading(OutputFormat::Csv, decoded),
-              "2024-05-01T08:30:00.125Z,1,decoded,1234.56,12345.678,17,ok,54.3,9600,false,,true\n");
+              "2024-05-01T08:30:00.125Z,1,decoded,1234.56,12345.678,17,ok,54.3,9600,false,,true,"
+              "/dev/ttyUSB0\n");
     EXPECT_EQ(formatReading(OutputFormat::Csv, nothing),
-              "2024-05-01T08:30:00.125Z,1,no-data,,,0,,,9600,false,,\n");
+              "2024-05-01T08:30:00.125Z,1,no-data,,,0,,,9600,false,,,/dev/ttyUSB0\n");
     EXPECT_EQ(formatReading(OutputFormat::Csv, partial),
-              "2024-05-01T08:30:00.125Z,1,ignored,,,5,,40.0,9600,false,,\n");
+              "2024-05-01T08:30:00.125Z,1,ignored,,,5,,40.0,9600,false,,,/dev/ttyUSB0\n");
     EXPECT_EQ(formatReading(OutputFormat::Csv, echoed),
-              "2024-05-01T08:30:00.125Z,1,decoded,1234.56,12345.678,17,ok,62.0,9600,true,,true\n");
+              "2024-05-01T08:30:00.125Z,1,decoded,1234.56,12345.678,17,ok,62.0,9600,true,,true,"
+              "/dev/ttyUSB0\n");
     EXPECT_EQ(formatReading(OutputFormat::Text, echoed),
               "flow 1234.56  total 12345.678  echo removed\n");
     const ReadingRecord refused = recordOf(withCheckValue({0x01, 0x83, 0x02}), 30.0);
     EXPECT_EQ(formatReading(OutputFormat::Csv, refused),
-              "2024-05-01T08:30:00.125Z,1,ignored,,,5,,30.0,9600,false,2,\n");
+              "2024-05-01T08:30:00.125Z,1,ignored,,,5,,30.0,9600,false,2,,/dev/ttyUSB0\n");
     EXPECT_EQ(formatReading(OutputFormat::Text, refused)
                   .rfind("exception 02 illegal data address\n  the instrument refused the read", 0),
               0u);
@@ -233,7 +236,7 @@ TEST(ReadingOutput, MachineFormatsLeaveUndecodedFieldsEmpty) {
               "{\"time\":\"2024-05-01T08:30:00.125Z\",\"address\":1,\"baud\":9600,"
               "\"outcome\":\"no-data\",\"flow\":null,\"total\":null,\"bytes\":0,"
               "\"crc_ok\":null,\"latency_ms\":null,\"echo\":false,\"exception\":null,"
-              "\"header_ok\":null}\n");
+              "\"header_ok\":null,\"device\":\"/dev/ttyUSB0\"}\n");
 }
 
 TEST(ReadSummary, CountsOutcomesAndTakesTheMedianLatencyOfDecodedReadings) {
@@ -252,7 +255,7 @@ TEST(ReadSummary, CountsOutcomesAndTakesTheMedianLatencyOfDecodedReadings) {
     summary.add(recordOf({}, std::nullopt));
     summary.add(recordOf(Bytes(8, 0), 100.0));
     EXPECT_EQ(summary.line(), "reads 6  decoded 3  no data 1  ignored 1  bad CRC 1  wrong header 0"
-                              "  latency ms min 30.0  median 31.0  max 34.0");
+                              "  port lost 0  latency ms min 30.0  median 31.0  max 34.0");
 }
 
 } // namespace

@@ -37,31 +37,72 @@ ReadSession::ReadSession(const ReadOptions& options, const QString& portArgument
     nextCycleTimer_.setTimerType(Qt::PreciseTimer);
     connect(&nextCycleTimer_, &QTimer::timeout, this, &ReadSession::startCycle);
     reopenTimer_.setSingleShot(true);
-    connect(&reopenTimer_, &QTimer::timeout, this, &ReadSession::reopen);
+    connect(&reopenTimer_, &QTimer::timeout, this, &ReadSession::openPort);
     connect(&engine_, &ExchangeEngine::finished, this, &ReadSession::onExchangeFinished);
     connect(&engine_, &ExchangeEngine::lateBytes, this, &ReadSession::onLateBytes);
     connect(&port_, &CommControl::portLost, this,
             [this](const PortError& error) { portGone(error.message()); });
+    // A serial device opens at once, a device server's TCP port in the background: both end here.
+    connect(&port_, &CommControl::portOpenChanged, this, [this](bool open) {
+        if (open) {
+            onPortOpened();
+        }
+    });
+    connect(&port_, &CommControl::openFailed, this, &ReadSession::onOpenFailed);
 }
 
 void ReadSession::start() {
     if (done_) {
         return; // interrupted before the port was opened
     }
-    const bool opened = port_.open();
-    if (!opened && !options_.reconnect) {
-        std::cerr << "darq-read: " << port_.lastError().message().toStdString() << std::endl;
+    if (options_.format == OutputFormat::Csv && !print(csvHeader())) {
+        return;
+    }
+    openPort();
+}
+
+void ReadSession::openPort() {
+    // Resolved afresh: a /dev/serial/by-id name, or COM1, may stand for another node after replug.
+    port_.setDevice(deviceForPortArgument(portArgument_));
+    if (!port_.open() && !port_.isOpening()) {
+        onOpenFailed(port_.lastError());
+    }
+}
+
+void ReadSession::onPortOpened() {
+    if (portAway_) {
+        portAway_ = false;
+        const auto outage = std::chrono::duration<double>(SteadyClock::now() - lostSince_).count();
+        std::cerr << "darq-read: " << port_.deviceName().toStdString() << ": back after "
+                  << oneDecimal(outage) << " s" << std::endl;
+    }
+    if (!cycling_) {
+        cycling_ = true;
+        startCycle();
+    }
+}
+
+void ReadSession::onOpenFailed(const PortError& error) {
+    if (done_) {
+        return;
+    }
+    if (!cycling_ && !options_.reconnect) {
+        std::cerr << "darq-read: " << error.message().toStdString() << std::endl;
         done_ = true;
         emit finished(kExitPortUnusable);
         return;
     }
-    if (options_.format == OutputFormat::Csv && !print(csvHeader())) {
-        return;
+    if (portAway_) {
+        lostBecause_ = error.message();
+        reopenPauseMs_ = std::min(2 * reopenPauseMs_, kLongestReopenPauseMs);
+        reopenTimer_.start(reopenPauseMs_);
+    } else {
+        portGone(error.message());
     }
-    if (!opened) {
-        portGone(port_.lastError().message());
+    if (!cycling_) {
+        cycling_ = true;
+        startCycle();
     }
-    startCycle();
 }
 
 void ReadSession::stop() {
@@ -157,21 +198,6 @@ bool ReadSession::portGone(const QString& message) {
         reopenTimer_.start(reopenPauseMs_);
     }
     return true;
-}
-
-void ReadSession::reopen() {
-    // Resolved afresh: a /dev/serial/by-id name, or COM1, may stand for another node after replug.
-    port_.setDevice(deviceForPortArgument(portArgument_));
-    if (!port_.open()) {
-        lostBecause_ = port_.lastError().message();
-        reopenPauseMs_ = std::min(2 * reopenPauseMs_, kLongestReopenPauseMs);
-        reopenTimer_.start(reopenPauseMs_);
-        return;
-    }
-    portAway_ = false;
-    const auto outage = std::chrono::duration<double>(SteadyClock::now() - lostSince_).count();
-    std::cerr << "darq-read: " << port_.deviceName().toStdString() << ": back after "
-              << oneDecimal(outage) << " s" << std::endl;
 }
 
 ReadingRecord ReadSession::lostRecord() const {

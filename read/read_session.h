@@ -39,6 +39,9 @@ signals:
     void finished(int exitStatus);
 
 private:
+    void openPort();
+    void onPortOpened();
+    void onOpenFailed(const PortError& error);
     void startCycle();
     void readNext();
     void onExchangeFinished(const ReadingRecord& record, const QObject* requester);
@@ -47,7 +50,6 @@ private:
     // The port cannot be used: ends the run, or with --reconnect starts reopening it. Returns
     // whether the run goes on.
     bool portGone(const QString& message);
-    void reopen();
     ReadingRecord lostRecord() const;
     void onLateBytes(const Bytes& bytes, std::optional<qint64> msLate);
     void endWithPortError(const QString& message);
@@ -65,6 +67,7 @@ private:
     QTimer reopenTimer_;
     int reopenPauseMs_ = 0;
     bool portAway_ = false; // lost, and being reopened
+    bool cycling_ = false;  // the first cycle has started
     QString lostBecause_;
     std::chrono::steady_clock::time_point lostSince_;
     ReadingsOutput output_;

@@ -30,14 +30,27 @@ ScanSession::ScanSession(const ReadOptions& options, const QString& device, QObj
     connect(&search_, &InstrumentSearch::progress, this, &ScanSession::onProgress);
     connect(&search_, &InstrumentSearch::instrumentFound, this, &ScanSession::onInstrumentFound);
     connect(&search_, &InstrumentSearch::finished, this, &ScanSession::onFinished);
+    // A serial device opens at once, a device server's TCP port in the background.
+    connect(&port_, &CommControl::portOpenChanged, this, [this](bool open) {
+        if (open) {
+            onPortOpened();
+        }
+    });
+    connect(&port_, &CommControl::openFailed, this, &ScanSession::onOpenFailed);
 }
 
 void ScanSession::start() {
-    if (!port_.open()) {
-        std::cerr << "darq-read: " << port_.lastError().message().toStdString() << std::endl;
-        emit finished(kExitPortUnusable);
-        return;
+    if (!port_.open() && !port_.isOpening()) {
+        onOpenFailed(port_.lastError());
     }
+}
+
+void ScanSession::onOpenFailed(const PortError& error) {
+    std::cerr << "darq-read: " << error.message().toStdString() << std::endl;
+    emit finished(kExitPortUnusable);
+}
+
+void ScanSession::onPortOpened() {
     if (options_.format == OutputFormat::Csv && !output_.write(csvHeader())) {
         port_.close();
         output_.reportFailure();

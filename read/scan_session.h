@@ -28,6 +28,8 @@ signals:
     void finished(int exitStatus);
 
 private:
+    void onPortOpened();
+    void onOpenFailed(const PortError& error);
     void onAttemptFinished(const ReadingRecord& record);
     void onProgress(int attemptsDone, int plannedAttempts, int baudRate, int address,
                     qint64 msLeft);

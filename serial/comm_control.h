@@ -5,9 +5,12 @@
 #include "serial/port_error.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
+#include <QTcpSocket>
+#include <QTimer>
 
 namespace darq {
 
@@ -16,6 +19,11 @@ namespace darq {
 // Output (assign to send) and Input (read to take every waiting byte). Input is always binary and
 // always every waiting byte; there is no flow control; DTR is raised while open and RTS stays low.
 // Read exchanges run on it through ExchangeEngine, which never blocks the thread.
+//
+// The device may also be a serial device server's raw TCP port, tcp://HOST:PORT: the same bytes
+// over a connection, the line settings being the server's business (the rate still sets the
+// waits). Such a port opens in the background: open() returns false with isOpening() true, and
+// portOpenChanged(true) or openFailed() follows.
 class CommControl : public QObject {
     Q_OBJECT
     Q_PROPERTY(int CommPort READ CommPort WRITE setCommPort)
@@ -40,6 +48,11 @@ public:
     // true opens the device CommPort denotes, false closes. Returns whether the port is now in
     // the asked state; on failure lastError() names the device and the reason.
     bool setPortOpen(bool open);
+    // A network device is connecting; closing the port gives that up.
+    bool isOpening() const;
+    // What a reply's wait adds for the network's round trip, from the time the connection took
+    // to open; 0 for a serial device.
+    int networkAllowanceMs() const;
 
     int InBufferCount() const;
     // 0 discards every received byte still waiting (in Qt's buffer and the driver's).
@@ -79,6 +92,8 @@ public:
 
 signals:
     void portOpenChanged(bool open);
+    // A network device could not be connected; the port stays closed.
+    void openFailed(const darq::PortError& error);
     // The open port died (USB adapter pulled, far end of the line closed). It is already closed
     // when this arrives, after portOpenChanged(false), and it is reported once.
     void portLost(const darq::PortError& error);
@@ -91,13 +106,24 @@ signals:
 private:
     void onReadyRead();
     void onSerialError(QSerialPort::SerialPortError error);
+    void onSocketError(QAbstractSocket::SocketError error);
+    void startConnecting(const QString& device);
+    void onConnected();
+    void failConnecting(const QString& reason);
+    void loseLink(const PortError& error);
     void closePort();
     QString closedDeviceName() const;
-    // Bytes the operating system has received that QSerialPort has not read in yet.
+    // Bytes the operating system has received that the link has not read in yet.
     qint64 bytesWaitingInDriver() const;
     void readWaitingBytes();
+    bool flushLink();
 
     QSerialPort serial_;
+    QTcpSocket socket_;
+    QIODevice* link_ = nullptr; // the open one of the two
+    QTimer connectTimer_;       // a server that never answers the connection
+    QElapsedTimer connecting_;
+    int networkAllowanceMs_ = 0;
     int commPort_ = 1;
     LineSettings settings_;
     PortError lastError_;

@@ -72,6 +72,10 @@ void ExchangeEngine::dropWaiting(const QObject* requester) {
                    waiting_.end());
 }
 
+int ExchangeEngine::networkAllowanceMs() const {
+    return port_.networkAllowanceMs();
+}
+
 void ExchangeEngine::scheduleNext() {
     if (!current_ && !waiting_.empty()) {
         dispatchTimer_.start();
@@ -126,8 +130,8 @@ void ExchangeEngine::start(const Pending& pending) {
     }
     record.status = ReadingRecord::Status::Completed;
     record.request.assign(request.begin(), request.end());
-    const std::chrono::milliseconds timeout =
-        order.timeout.value_or(std::chrono::milliseconds(settleTimeMs(record.baudRate)));
+    const std::chrono::milliseconds timeout = order.timeout.value_or(
+        std::chrono::milliseconds(settleTimeMs(record.baudRate) + networkAllowanceMs()));
     current_.emplace(Exchange{pending.requester, record,
                               ReplyCollector(order.wait, replyGap(record.baudRate), timeout)});
     current_->collector.start(SteadyClock::now());

@@ -20,7 +20,8 @@ struct ExchangeOrder {
     int address = 0;
     std::optional<int> baudRate; // the line's rate for this read; none: the port's rate as it is
     ReplyWait wait = ReplyWait::SettleTime;
-    // The longest wait for the reply after the request left; none: the settle time of the rate.
+    // The longest wait for the reply after the request left; none: the settle time of the rate,
+    // and over a network its allowance.
     std::optional<std::chrono::milliseconds> timeout;
 };
 
@@ -53,6 +54,8 @@ public:
     void cancel(const QObject* requester);
     // Drops the requester's waiting read, if it has one; an exchange under way goes on.
     void dropWaiting(const QObject* requester);
+    // What every reply's wait adds on this port for the network's round trip (0 on a serial line).
+    int networkAllowanceMs() const;
 
 signals:
     // Once for every read taken: its record, and who asked for it.

@@ -205,7 +205,7 @@ void InstrumentSearch::finish(SearchHearing::Ended ended, const QString& portPro
 }
 
 int InstrumentSearch::timeoutMs(int baudRate) const {
-    return plan_.timeoutMs.value_or(attemptBudgetMs(baudRate));
+    return plan_.timeoutMs.value_or(attemptBudgetMs(baudRate) + engine_.networkAllowanceMs());
 }
 
 qint64 InstrumentSearch::msLeft() const {

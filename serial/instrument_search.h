@@ -19,7 +19,7 @@ struct SearchPlan {
     std::vector<int> addresses;                            // empty: 0 to 128
     bool findAll = false; // go on after the first instrument found
     // The longest wait for each reply; none: the wire time of request and reply at the rate plus
-    // the allowance for the instrument to turn round.
+    // the allowance for the instrument to turn round, and over a network its round trip.
     std::optional<int> timeoutMs;
 };
 

@@ -3,6 +3,7 @@
 #include "serial/port_assignment.h"
 
 #include <QByteArray>
+#include <QUrl>
 #include <QtGlobal>
 
 namespace darq {
@@ -39,6 +40,19 @@ CommPortDevice commPortDevice(int commPort) {
 
 QString deviceForCommPort(int commPort) {
     return commPortDevice(commPort).device;
+}
+
+bool isNetworkDevice(const QString& device) {
+    return device.startsWith(QLatin1String("tcp://"), Qt::CaseInsensitive);
+}
+
+std::optional<NetworkAddress> networkAddress(const QString& device) {
+    const QUrl url(device, QUrl::StrictMode);
+    if (!isNetworkDevice(device) || !url.isValid() || url.host().isEmpty() || url.port() < 1 ||
+        !url.path().isEmpty() || url.hasQuery() || url.hasFragment() || !url.userInfo().isEmpty()) {
+        return std::nullopt;
+    }
+    return NetworkAddress{url.host(), quint16(url.port())};
 }
 
 QString deviceForPortArgument(const QString& argument) {

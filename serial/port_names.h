@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 namespace darq {
 
@@ -39,5 +40,17 @@ QString deviceForCommPort(int commPort);
 // A device named on a command line: "COM1" and "COM2" (either case) map as above, anything else
 // is taken as a device path.
 QString deviceForPortArgument(const QString& argument);
+
+// A serial device server's raw TCP port, given as tcp://HOST:PORT: the line's bytes unchanged
+// over a connection (RTU over TCP).
+struct NetworkAddress {
+    QString host;
+    quint16 port = 0;
+};
+
+// Whether `device` names a network device at all (it starts with tcp://).
+bool isNetworkDevice(const QString& device);
+// Its host and port; none when it names no host or no port from 1 to 65535.
+std::optional<NetworkAddress> networkAddress(const QString& device);
 
 } // namespace darq

@@ -97,6 +97,8 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
     connect(exchange_, &ExchangeEngine::finished, this, &Form1::onExchangeFinished);
     connect(MSComm1, &CommControl::portOpenChanged, this, &Form1::onPortOpenChanged);
     connect(MSComm1, &CommControl::portLost, this, &Form1::reportPortLost);
+    // A device server's port connects in the background and may fail there.
+    connect(MSComm1, &CommControl::openFailed, this, &Form1::reportOpenFailure);
 }
 
 Form1::~Form1() {
@@ -123,7 +125,7 @@ void Form1::Form1_Load() {
     Combo1->setCurrentIndex(kDefaultAddressPosition);
 
     MSComm1->setSettings(QString::fromUtf8(kDefaultSettings.data(), int(kDefaultSettings.size())));
-    if (!MSComm1->open()) {
+    if (!MSComm1->open() && !MSComm1->isOpening()) {
         // Told once the window is up, which it is whether or not the port opened.
         QMetaObject::invokeMethod(
             this, [this, error = MSComm1->lastError()] { reportOpenFailure(error); },
@@ -133,9 +135,9 @@ void Form1::Form1_Load() {
 }
 
 void Form1::Command1_Click() {
-    const bool wasOpen = MSComm1->PortOpen();
+    const bool wasClosed = !MSComm1->PortOpen() && !MSComm1->isOpening();
     const bool isOpen = MSComm1->toggle();
-    if (!wasOpen && !isOpen) {
+    if (wasClosed && !isOpen && !MSComm1->isOpening()) {
         reportOpenFailure(MSComm1->lastError());
     }
     showPortState();
@@ -163,7 +165,7 @@ void Form1::Check1_Click() {
 }
 
 void Form1::Option1_Click(int index) {
-    if (!MSComm1->switchPort(index)) {
+    if (!MSComm1->switchPort(index) && !MSComm1->isOpening()) {
         reportOpenFailure(MSComm1->lastError());
     }
     showPortState();

@@ -110,8 +110,8 @@ int main(int argc, char** argv) {
         }
     }
     const OptionsParse parse = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
-    if (parse.helpRequested) {
-        std::fputs(helpText().c_str(), stdout);
+    if (parse.help) {
+        std::fputs(parse.help->c_str(), stdout);
         return EX_OK;
     }
     if (parse.versionRequested) {
@@ -119,7 +119,8 @@ int main(int argc, char** argv) {
         return EX_OK;
     }
     if (!parse.options) {
-        std::fprintf(stderr, "darq-sim: %s\n%s", parse.error.c_str(), usageText().c_str());
+        std::fprintf(stderr, "darq-sim: %s\nusage: darq-sim [OPTION]... (--help lists them)\n",
+                     parse.error.c_str());
         return EX_USAGE;
     }
     // A reader of the first line may go away; that must not end the instrument.

@@ -35,16 +35,12 @@ struct SimOptions {
 
 struct OptionsParse {
     std::optional<SimOptions> options; // set when the command line was good
-    bool helpRequested = false;
+    std::optional<std::string> help;   // what the options do, when --help was asked for
     bool versionRequested = false;
     std::string error; // one line, set when the command line was refused
 };
 
+// Parsed on QCommandLineParser, the one part of the simulator that needs Qt.
 OptionsParse parseOptions(const std::vector<std::string>& arguments);
-
-// The synopsis printed after a refused command line.
-std::string usageText();
-// What the options do, a line on each, for --help.
-std::string helpText();
 
 } // namespace darq::sim

@@ -360,9 +360,10 @@ TEST(SimParseOptions, AcceptsTheCommandLineAndRefusesBadValues) {
     EXPECT_EQ(defaults.options->turnaroundMs, 5);
     EXPECT_FALSE(defaults.options->fixedReading);
 
-    const OptionsParse full = parseOptions(
-        {"--address", "1,5,9-11", "--rate", "4800", "--total-high", "7", "--flow=-5", "--no-pacing",
-         "--echo", "0.25", "--seed", "18446744073709551615", "--baud", "1200", "--link", "/tmp/x"});
+    const OptionsParse full =
+        parseOptions({"--address", "1,5,9-11", "--rate", "4800", "--total-high", "7", "--flow=-5",
+                      "--no-pacing", "--echo", "0.25", "--seed", "18446744073709551615", "--baud",
+                      "1200", "--link", "/tmp/x", "--"});
     ASSERT_TRUE(full.options) << full.error;
     EXPECT_EQ(full.options->addresses, (std::vector<int>{1, 5, 9, 10, 11}));
     EXPECT_EQ(full.options->answerRate, 4800);
@@ -380,13 +381,14 @@ TEST(SimParseOptions, AcceptsTheCommandLineAndRefusesBadValues) {
         std::vector<std::string> arguments;
         const char* reason;
     } refused[] = {
-        {{"--address", "256"}, "--address"},     {{"--address", "1x"}, "--address"},
-        {{"--address", "5-1"}, "--address"},     {{"--rate", "1000"}, "--rate"},
-        {{"--baud", "1234"}, "--baud"},          {{"--bad-crc", "1.5"}, "probability"},
-        {{"--noise", "nan"}, "probability"},     {{"--total-high", "-1"}, "--total-high"},
-        {{"--flow", "2147483648"}, "--flow"},    {{"--seed", "-3"}, "--seed"},
-        {{"--turnaround"}, "needs a value"},     {{"--no-pacing=1"}, "takes no value"},
-        {{"--bogus"}, "unknown option --bogus"}, {{"extra"}, "unknown option extra"},
+        {{"--address", "256"}, "--address"},      {{"--address", "1x"}, "--address"},
+        {{"--address", "5-1"}, "--address"},      {{"--rate", "1000"}, "--rate"},
+        {{"--baud", "1234"}, "--baud"},           {{"--bad-crc", "1.5"}, "probability"},
+        {{"--noise", "nan"}, "probability"},      {{"--total-high", "-1"}, "--total-high"},
+        {{"--flow", "2147483648"}, "--flow"},     {{"--seed", "-3"}, "--seed"},
+        {{"--turnaround"}, "--turnaround"},       {{"--no-pacing=1"}, "--no-pacing"},
+        {{"--bogus"}, "unknown option --bogus"},  {{"-v"}, "unknown option -v"},
+        {{"extra"}, "unexpected argument extra"},
     };
     for (const auto& c : refused) {
         const OptionsParse parse = parseOptions(c.arguments);

@@ -1,10 +1,10 @@
+#include "common/interrupt_notifier.h"
+#include "common/standard_streams.h"
 #include "read/port_listing.h"
 #include "read/read_options.h"
 #include "read/read_session.h"
 #include "read/scan_session.h"
-#include "serial/interrupt_notifier.h"
 #include "serial/port_names.h"
-#include "serial/standard_streams.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>

@@ -1,3 +1,4 @@
+#include "common/standard_streams.h"
 #include "sim/faults.h"
 #include "sim/instrument.h"
 #include "sim/options.h"
@@ -8,7 +9,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <optional>
 #include <random>
@@ -102,13 +102,7 @@ int serve(const SimOptions& options, std::FILE* logStream) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // A closed standard stream would hand its number to the pseudo-terminal, and the device path
-    // printed for the tool would go out on the line itself.
-    for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {
-        if (::fcntl(descriptor, F_GETFD) == -1) {
-            ::open("/dev/null", descriptor == STDIN_FILENO ? O_RDONLY : O_WRONLY);
-        }
-    }
+    darq::reopenClosedStandardStreams();
     const OptionsParse parse = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (parse.help) {
         std::fputs(parse.help->c_str(), stdout);

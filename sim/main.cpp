@@ -58,8 +58,7 @@ std::string describe(const SimOptions& options, const ServedLine& line, std::uin
     return text + ", seed " + std::to_string(seed);
 }
 
-int serve(const SimOptions& options, std::FILE* logStream) {
-    SimLog log(logStream);
+int serve(const SimOptions& options, SimLog& log) {
     const int stopFd = stopSignalFd();
     if (stopFd < 0) {
         log.write(std::string("cannot take the stop signals: ") + std::strerror(errno));
@@ -81,7 +80,7 @@ int serve(const SimOptions& options, std::FILE* logStream) {
         }
     } catch (const std::runtime_error& error) {
         std::fprintf(stderr, "darq-sim: %s\n", error.what());
-        if (logStream != stderr) {
+        if (options.logPath) {
             log.write(error.what());
         }
         ::close(stopFd);
@@ -129,9 +128,13 @@ int main(int argc, char** argv) {
             return EX_CANTCREAT;
         }
     }
-    const int status = serve(*parse.options, logStream);
-    if (logStream != stderr) {
-        std::fclose(logStream);
+    SimLog log(logStream, parse.options->logPath.value_or("stderr"));
+    const int status = serve(*parse.options, log);
+    // Every line was flushed when it was written: only the close itself can fail here.
+    const bool logClosed = logStream == stderr || std::fclose(logStream) == 0;
+    if (!logClosed) {
+        std::fprintf(stderr, "darq-sim: cannot close the log %s: %s\n",
+                     parse.options->logPath->c_str(), std::strerror(errno));
     }
-    return status;
+    return status == EX_OK && (log.lostLines() || !logClosed) ? EX_IOERR : status;
 }

@@ -328,6 +328,15 @@ TEST(SimEndToEnd, LinkReplacesOnlyALinkAnEarlierInstrumentLeft) {
     ::rmdir(directory);
 }
 
+TEST(SimEndToEnd, ALogThatCannotBeWrittenIsSaidAndEndsWithStatus74) {
+    SimProcess sim({"--log", "/dev/full"});
+    LineEnd line(sim.devicePath());
+    line.send(requestFor(1));
+    EXPECT_EQ(line.receive(kReplyLength).size(), kReplyLength) << "it serves on without its log";
+    EXPECT_EQ(sim.stop(), 74);
+    EXPECT_NE(sim.log().find("cannot write the log to /dev/full"), std::string::npos) << sim.log();
+}
+
 TEST(SimEndToEnd, KilledSimulatorIsGoneAtOnce) {
     SimProcess sim;
     EXPECT_TRUE(sim.isRunning());

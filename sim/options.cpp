@@ -5,50 +5,30 @@
 
 #include <QCommandLineParser>
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
+#include <charconv>
+#include <cstdint>
 #include <functional>
 #include <limits>
+#include <type_traits>
 
 namespace darq::sim {
 
 namespace {
 
-std::optional<long long> wholeNumber(const std::string& text, long long low, long long high) {
-    if (text.empty()) {
-        return std::nullopt;
+// A number as plain decimal digits, with a minus sign where the type has one and a point for a
+// probability: no blank, plus sign, hexadecimal or exponent, which strtol and strtod would take,
+// and the same in every locale.
+template <typename Number>
+std::optional<Number> plainNumber(const std::string& text, Number low, Number high) {
+    Number value{};
+    const char* const end = text.data() + text.size();
+    std::from_chars_result result{};
+    if constexpr (std::is_floating_point_v<Number>) {
+        result = std::from_chars(text.data(), end, value, std::chars_format::fixed);
+    } else {
+        result = std::from_chars(text.data(), end, value);
     }
-    errno = 0;
-    char* end = nullptr;
-    const long long value = std::strtoll(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || value < low || value > high) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-std::optional<std::uint64_t> seedNumber(const std::string& text) {
-    if (text.empty() || text[0] == '-') {
-        return std::nullopt;
-    }
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long value = std::strtoull(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0') {
-        return std::nullopt;
-    }
-    return value;
-}
-
-std::optional<double> probability(const std::string& text) {
-    if (text.empty()) {
-        return std::nullopt;
-    }
-    errno = 0;
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(value) || value < 0.0 || value > 1.0) {
+    if (result.ec != std::errc() || result.ptr != end || !(value >= low && value <= high)) {
         return std::nullopt;
     }
     return value;
@@ -76,7 +56,7 @@ Rule wholeRule(const QString& name, const QString& description, long long low, l
     return {{name, description, QStringLiteral("N")},
             "a whole number from " + std::to_string(low) + " to " + std::to_string(high),
             [=](SimOptions& options, const std::string& text) {
-                const auto value = wholeNumber(text, low, high);
+                const auto value = plainNumber(text, low, high);
                 if (value) {
                     store(options, *value);
                 }
@@ -87,9 +67,9 @@ Rule wholeRule(const QString& name, const QString& description, long long low, l
 Rule probabilityRule(const QString& name, const QString& description,
                      double FaultProbabilities::*field) {
     return {{name, description, QStringLiteral("P")},
-            "a probability from 0 to 1",
+            "a probability from 0 to 1 in decimals, such as 0.25",
             [=](SimOptions& options, const std::string& text) {
-                const auto value = probability(text);
+                const auto value = plainNumber(text, 0.0, 1.0);
                 if (value) {
                     options.faults.*field = *value;
                 }
@@ -112,7 +92,7 @@ Rule rateRule(const QString& name, const QString& description,
     return {{name, description, QStringLiteral("RATE")},
             "one of the serial rates, such as 1200, 2400, 4800 or 9600",
             [=](SimOptions& options, const std::string& text) {
-                const auto value = wholeNumber(text, 1, kInt32Max);
+                const auto value = plainNumber(text, 1LL, kInt32Max);
                 if (!value || !speedOf(static_cast<int>(*value))) {
                     return false;
                 }
@@ -181,7 +161,8 @@ std::vector<Rule> rules() {
         {{"seed", "seed for the faults and the varying values, to repeat a run", "N"},
          "a whole number from 0 to 18446744073709551615",
          [](SimOptions& options, const std::string& text) {
-             options.seed = seedNumber(text);
+             options.seed =
+                 plainNumber(text, std::uint64_t{0}, std::numeric_limits<std::uint64_t>::max());
              return options.seed.has_value();
          }},
         pathRule("log", "FILE", "append the log to FILE instead of stderr", &SimOptions::logPath),

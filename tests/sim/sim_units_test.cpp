@@ -388,7 +388,9 @@ TEST(SimParseOptions, AcceptsTheCommandLineAndRefusesBadValues) {
         {{"--flow", "2147483648"}, "--flow"},     {{"--seed", "-3"}, "--seed"},
         {{"--turnaround"}, "--turnaround"},       {{"--no-pacing=1"}, "--no-pacing"},
         {{"--bogus"}, "unknown option --bogus"},  {{"-v"}, "unknown option -v"},
-        {{"extra"}, "unexpected argument extra"},
+        {{"extra"}, "unexpected argument extra"}, {{"--echo", "0x1"}, "probability"},
+        {{"--noise", "1e-1"}, "probability"},     {{"--bad-crc", " 0.5"}, "probability"},
+        {{"--no-reply", "+0.5"}, "probability"},
     };
     for (const auto& c : refused) {
         const OptionsParse parse = parseOptions(c.arguments);

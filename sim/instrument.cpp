@@ -59,7 +59,7 @@ VirtualInstrument::VirtualInstrument(const SimOptions& options, ServedLine& line
     settings_.baudRate = options.baudRate;
 }
 
-bool VirtualInstrument::run(int stopFd) {
+std::optional<std::string> VirtualInstrument::run(int stopFd) {
     for (;;) {
         // A negative descriptor leaves the line out of the wait; a dead line would otherwise
         // report its hang-up at once on every wait, even with no events asked for.
@@ -70,15 +70,14 @@ bool VirtualInstrument::run(int stopFd) {
             if (errno == EINTR) {
                 continue;
             }
-            log_.write(std::string("waiting on the line failed: ") + std::strerror(errno));
-            return false;
+            return "waiting on " + line_.path() + " failed: " + std::strerror(errno);
         }
         if ((fds[0].revents & POLLIN) != 0) {
             signalfd_siginfo signal{};
             if (::read(stopFd, &signal, sizeof signal) == sizeof signal) {
                 log_.write("stopping on " + signalName(static_cast<int>(signal.ssi_signo)));
             }
-            return true;
+            return std::nullopt;
         }
         Clock::time_point now = Clock::now();
         if (readRetryAt_ && now >= *readRetryAt_) {

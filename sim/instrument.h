@@ -21,9 +21,9 @@ public:
     VirtualInstrument(const SimOptions& options, ServedLine& line, SimLog& log,
                       RandomSource& random);
 
-    // Serves until a byte arrives on `stopFd` (a signalfd for the stop signals). Returns false
+    // Serves until a byte arrives on `stopFd` (a signalfd for the stop signals). Returns the reason
     // when waiting on the line itself failed.
-    bool run(int stopFd);
+    std::optional<std::string> run(int stopFd);
 
 private:
     void receive(Clock::time_point now);

@@ -1,3 +1,4 @@
+#include "common/exit_status.h"
 #include "common/standard_streams.h"
 #include "sim/faults.h"
 #include "sim/instrument.h"
@@ -14,11 +15,11 @@
 #include <random>
 #include <stdexcept>
 #include <sys/signalfd.h>
-#include <sysexits.h>
 #include <unistd.h>
 
 namespace {
 
+using namespace darq;
 using namespace darq::sim;
 
 // The stop signals are taken from a signalfd in the wait loop, so they are blocked rather than
@@ -58,11 +59,24 @@ std::string describe(const SimOptions& options, const ServedLine& line, std::uin
     return text + ", seed " + std::to_string(seed);
 }
 
+bool printed(const std::string& text) {
+    return std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+}
+
+// Why the instrument cannot serve: on stderr, and in the log file when there is one.
+int unusable(const SimOptions& options, SimLog& log, const std::string& reason) {
+    std::fprintf(stderr, "darq-sim: %s\n", reason.c_str());
+    if (options.logPath) {
+        log.write(reason);
+    }
+    return kExitPortUnusable;
+}
+
 int serve(const SimOptions& options, SimLog& log) {
     const int stopFd = stopSignalFd();
     if (stopFd < 0) {
-        log.write(std::string("cannot take the stop signals: ") + std::strerror(errno));
-        return EX_OSERR;
+        return unusable(options, log,
+                        std::string("cannot take the stop signals: ") + std::strerror(errno));
     }
     // Pacing emulates what a pseudo-terminal lacks; a real serial device paces itself.
     SimOptions effective = options;
@@ -79,23 +93,23 @@ int serve(const SimOptions& options, SimLog& log) {
             link = std::make_unique<DeviceLink>(*options.linkPath, line->path());
         }
     } catch (const std::runtime_error& error) {
-        std::fprintf(stderr, "darq-sim: %s\n", error.what());
-        if (options.logPath) {
-            log.write(error.what());
-        }
         ::close(stopFd);
-        return EX_UNAVAILABLE;
+        return unusable(options, log, error.what());
     }
-    std::printf("%s\n", line->path().c_str());
-    std::fflush(stdout);
+    if (!printed(line->path() + "\n")) {
+        std::fprintf(stderr, "darq-sim: cannot write the device path to standard output: %s\n",
+                     std::strerror(errno));
+        ::close(stopFd);
+        return kExitOutputLost;
+    }
 
     const std::uint64_t seed = options.seed.value_or(std::random_device{}());
     log.write(describe(effective, *line, seed));
     SeededRandom random(seed);
     VirtualInstrument instrument(effective, *line, log, random);
-    const bool stoppedCleanly = instrument.run(stopFd);
+    const std::optional<std::string> failure = instrument.run(stopFd);
     ::close(stopFd);
-    return stoppedCleanly ? EX_OK : EX_IOERR;
+    return failure ? unusable(options, log, *failure) : kExitSuccess;
 }
 
 } // namespace
@@ -104,17 +118,15 @@ int main(int argc, char** argv) {
     darq::reopenClosedStandardStreams();
     const OptionsParse parse = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (parse.help) {
-        std::fputs(parse.help->c_str(), stdout);
-        return EX_OK;
+        return printed(*parse.help) ? kExitSuccess : kExitOutputLost;
     }
     if (parse.versionRequested) {
-        std::fputs("darq-sim " DARQ_VERSION "\n", stdout);
-        return EX_OK;
+        return printed("darq-sim " DARQ_VERSION "\n") ? kExitSuccess : kExitOutputLost;
     }
     if (!parse.options) {
         std::fprintf(stderr, "darq-sim: %s\nusage: darq-sim [OPTION]... (--help lists them)\n",
                      parse.error.c_str());
-        return EX_USAGE;
+        return kExitUsage;
     }
     // A reader of the first line may go away; that must not end the instrument.
     std::signal(SIGPIPE, SIG_IGN);
@@ -125,7 +137,7 @@ int main(int argc, char** argv) {
         if (logStream == nullptr) {
             std::fprintf(stderr, "darq-sim: cannot open the log file %s: %s\n",
                          parse.options->logPath->c_str(), std::strerror(errno));
-            return EX_CANTCREAT;
+            return kExitOutputLost;
         }
     }
     SimLog log(logStream, parse.options->logPath.value_or("stderr"));
@@ -136,5 +148,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "darq-sim: cannot close the log %s: %s\n",
                      parse.options->logPath->c_str(), std::strerror(errno));
     }
-    return status == EX_OK && (log.lostLines() || !logClosed) ? EX_IOERR : status;
+    return status == kExitSuccess && (log.lostLines() || !logClosed) ? kExitOutputLost : status;
 }

@@ -357,9 +357,25 @@ TEST(SimEndToEnd, BadOptionsAreRefusedWithUsage) {
             EXPECT_NE(std::string(error.what()).find("usage: darq-sim"), std::string::npos);
         }
     }
-    const int status = std::system((std::string(DARQ_SIM_PATH) + " --bogus 2>/dev/null").c_str());
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 64);
+}
+
+TEST(SimEndToEnd, ExitStatusFollowsTheTableOfAllPrograms) {
+    const struct {
+        const char* arguments;
+        int status;
+    } cases[] = {
+        {"--bogus 2>/dev/null", 64},
+        {"--device /nonexistent/ttyUSB9 2>/dev/null", 2},
+        {"--log /nonexistent/sim.log 2>/dev/null", 74},
+        {"--version >/dev/full", 74},
+        {"-V >/dev/null", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const int status = std::system((std::string(DARQ_SIM_PATH) + " " + c.arguments).c_str());
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), c.status);
+    }
 }
 
 } // namespace

@@ -26,19 +26,6 @@ std::string joined(const std::vector<std::string>& parts) {
     return text;
 }
 
-std::string signalName(int signal) {
-    switch (signal) {
-    case SIGINT:
-        return "SIGINT";
-    case SIGTERM:
-        return "SIGTERM";
-    case SIGHUP:
-        return "SIGHUP";
-    default:
-        return "signal " + std::to_string(signal);
-    }
-}
-
 timespec timeoutUntil(std::optional<Clock::time_point> wakeUp, Clock::time_point now) {
     Clock::duration wait = kLongestWait;
     if (wakeUp) {
@@ -75,7 +62,8 @@ std::optional<std::string> VirtualInstrument::run(int stopFd) {
         if ((fds[0].revents & POLLIN) != 0) {
             signalfd_siginfo signal{};
             if (::read(stopFd, &signal, sizeof signal) == sizeof signal) {
-                log_.write("stopping on " + signalName(static_cast<int>(signal.ssi_signo)));
+                log_.write(std::string("stopping on SIG") +
+                           ::sigabbrev_np(static_cast<int>(signal.ssi_signo)));
             }
             return std::nullopt;
         }

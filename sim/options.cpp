@@ -34,9 +34,6 @@ std::optional<Number> plainNumber(const std::string& text, Number low, Number hi
     return value;
 }
 
-constexpr long long kInt32Min = std::numeric_limits<std::int32_t>::min();
-constexpr long long kInt32Max = std::numeric_limits<std::int32_t>::max();
-
 // An option of the command line, what its value must be, and where the value goes.
 struct Rule {
     QCommandLineOption option;
@@ -44,37 +41,52 @@ struct Rule {
     std::function<bool(SimOptions&, const std::string&)> apply;
 };
 
-Reading& fixedReading(SimOptions& options) {
-    if (!options.fixedReading) {
-        options.fixedReading.emplace();
-    }
-    return *options.fixedReading;
+// An option whose value is a number from `low` to `high`, which `store` may still refuse.
+template <typename Number>
+Rule numberRule(const QString& name, const QString& valueName, const QString& description,
+                const std::string& expected, Number low, Number high,
+                std::function<bool(SimOptions&, Number)> store) {
+    return {{name, description, valueName},
+            expected,
+            [=](SimOptions& options, const std::string& text) {
+                const std::optional<Number> value = plainNumber(text, low, high);
+                return value && store(options, *value);
+            }};
 }
 
-Rule wholeRule(const QString& name, const QString& description, long long low, long long high,
-               std::function<void(SimOptions&, long long)> store) {
-    return {{name, description, QStringLiteral("N")},
-            "a whole number from " + std::to_string(low) + " to " + std::to_string(high),
-            [=](SimOptions& options, const std::string& text) {
-                const auto value = plainNumber(text, low, high);
-                if (value) {
-                    store(options, *value);
-                }
-                return value.has_value();
-            }};
+template <typename Number>
+Rule wholeRule(const QString& name, const QString& description, Number low, Number high,
+               std::function<void(SimOptions&, Number)> store) {
+    return numberRule<Number>(name, "N", description,
+                              "a whole number from " + std::to_string(low) + " to " +
+                                  std::to_string(high),
+                              low, high, [=](SimOptions& options, Number value) {
+                                  store(options, value);
+                                  return true;
+                              });
+}
+
+// A fixed value of the reading, within what its field holds.
+template <typename Field>
+Rule readingRule(const QString& name, const QString& description, Field Reading::*field) {
+    return wholeRule<long long>(name, description, std::numeric_limits<Field>::min(),
+                                std::numeric_limits<Field>::max(),
+                                [=](SimOptions& options, long long value) {
+                                    if (!options.fixedReading) {
+                                        options.fixedReading.emplace();
+                                    }
+                                    options.fixedReading.value().*field = static_cast<Field>(value);
+                                });
 }
 
 Rule probabilityRule(const QString& name, const QString& description,
                      double FaultProbabilities::*field) {
-    return {{name, description, QStringLiteral("P")},
-            "a probability from 0 to 1 in decimals, such as 0.25",
-            [=](SimOptions& options, const std::string& text) {
-                const auto value = plainNumber(text, 0.0, 1.0);
-                if (value) {
-                    options.faults.*field = *value;
-                }
-                return value.has_value();
-            }};
+    return numberRule<double>(name, "P", description,
+                              "a probability from 0 to 1 in decimals, such as 0.25", 0.0, 1.0,
+                              [=](SimOptions& options, double value) {
+                                  options.faults.*field = value;
+                                  return true;
+                              });
 }
 
 Rule pathRule(const QString& name, const QString& valueName, const QString& description,
@@ -89,16 +101,12 @@ Rule pathRule(const QString& name, const QString& valueName, const QString& desc
 
 Rule rateRule(const QString& name, const QString& description,
               std::function<void(SimOptions&, int)> store) {
-    return {{name, description, QStringLiteral("RATE")},
-            "one of the serial rates, such as 1200, 2400, 4800 or 9600",
-            [=](SimOptions& options, const std::string& text) {
-                const auto value = plainNumber(text, 1LL, kInt32Max);
-                if (!value || !speedOf(static_cast<int>(*value))) {
-                    return false;
-                }
-                store(options, static_cast<int>(*value));
-                return true;
-            }};
+    return numberRule<int>(name, "RATE", description,
+                           "one of the serial rates, such as 1200, 2400, 4800 or 9600", 1,
+                           std::numeric_limits<int>::max(), [=](SimOptions& options, int rate) {
+                               store(options, rate);
+                               return speedOf(rate).has_value();
+                           });
 }
 
 std::vector<Rule> rules() {
@@ -123,48 +131,28 @@ std::vector<Rule> rules() {
                  "answer only when the tool's line runs at RATE, as an instrument set to that "
                  "rate would (default: any rate)",
                  [](SimOptions& options, int rate) { options.answerRate = rate; }),
-        wholeRule("flow", "fixed instantaneous flow, as the instrument's whole number", kInt32Min,
-                  kInt32Max,
-                  [](SimOptions& options, long long value) {
-                      fixedReading(options).flow = static_cast<std::int32_t>(value);
-                  }),
-        wholeRule("flow-decimals", "decimal places of the flow", 0, 255,
-                  [](SimOptions& options, long long value) {
-                      fixedReading(options).flowDecimals = static_cast<std::uint8_t>(value);
-                  }),
-        wholeRule("total-high", "fixed accumulated total, high part", 0, 65535,
-                  [](SimOptions& options, long long value) {
-                      fixedReading(options).totalHigh = static_cast<std::uint16_t>(value);
-                  }),
-        wholeRule("total-low", "fixed accumulated total, low part", kInt32Min, kInt32Max,
-                  [](SimOptions& options, long long value) {
-                      fixedReading(options).totalLow = static_cast<std::int32_t>(value);
-                  }),
-        wholeRule("total-decimals",
-                  "decimal places of the total; without any of these five options the flow "
-                  "varies and the total accumulates",
-                  0, 255,
-                  [](SimOptions& options, long long value) {
-                      fixedReading(options).totalDecimals = static_cast<std::uint8_t>(value);
-                  }),
+        readingRule("flow", "fixed instantaneous flow, as the instrument's whole number",
+                    &Reading::flow),
+        readingRule("flow-decimals", "decimal places of the flow", &Reading::flowDecimals),
+        readingRule("total-high", "fixed accumulated total, high part", &Reading::totalHigh),
+        readingRule("total-low", "fixed accumulated total, low part", &Reading::totalLow),
+        readingRule("total-decimals",
+                    "decimal places of the total; without any of these five options the flow "
+                    "varies and the total accumulates",
+                    &Reading::totalDecimals),
         {{"no-pacing", "send at once instead of at the speed of an 8N2 wire"},
          "no value",
          [](SimOptions& options, const std::string&) {
              options.pacing = false;
              return true;
          }},
-        wholeRule("turnaround", "pause in milliseconds between request and reply (default 5)", 0,
-                  10000,
-                  [](SimOptions& options, long long value) {
-                      options.turnaroundMs = static_cast<int>(value);
-                  }),
-        {{"seed", "seed for the faults and the varying values, to repeat a run", "N"},
-         "a whole number from 0 to 18446744073709551615",
-         [](SimOptions& options, const std::string& text) {
-             options.seed =
-                 plainNumber(text, std::uint64_t{0}, std::numeric_limits<std::uint64_t>::max());
-             return options.seed.has_value();
-         }},
+        wholeRule<int>("turnaround", "pause in milliseconds between request and reply (default 5)",
+                       0, 10000,
+                       [](SimOptions& options, int value) { options.turnaroundMs = value; }),
+        wholeRule<std::uint64_t>(
+            "seed", "seed for the faults and the varying values, to repeat a run", 0,
+            std::numeric_limits<std::uint64_t>::max(),
+            [](SimOptions& options, std::uint64_t seed) { options.seed = seed; }),
         pathRule("log", "FILE", "append the log to FILE instead of stderr", &SimOptions::logPath),
         probabilityRule("no-reply", "leave the request unanswered", &FaultProbabilities::noReply),
         probabilityRule("short-reply", "cut the reply to 1 to 16 bytes",

@@ -7,7 +7,6 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitWithoutData = 1; // darq-read: a reading without data, or nothing found
 constexpr int kExitPortUnusable = 2;
 constexpr int kExitUsage = 64;      // EX_USAGE
-constexpr int kExitOutputLost = 74; // EX_IOERR: the readings, the log or the device path
-                                    // could not be written
+constexpr int kExitOutputLost = 74; // EX_IOERR: readings, log or device path not written
 
 } // namespace darq

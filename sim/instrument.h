@@ -26,6 +26,7 @@ public:
     std::optional<std::string> run(int stopFd);
 
 private:
+    void acceptClient(Clock::time_point now);
     void receive(Clock::time_point now);
     void answer(const ReceivedFrame& frame, Clock::time_point now);
     void echoUnanswered(const ReceivedFrame& frame, Clock::time_point now);
@@ -46,6 +47,7 @@ private:
     // does not turn the wait into a busy loop.
     std::optional<Clock::time_point> readRetryAt_;
     bool lineFailing_ = false; // logged once when it starts, once when it ends
+    std::string client_;       // the TCP client being served, for the log
 };
 
 } // namespace darq::sim

@@ -46,9 +46,12 @@ std::string addressList(const std::vector<int>& addresses) {
 }
 
 std::string describe(const SimOptions& options, const ServedLine& line, std::uint64_t seed) {
-    std::string text = "serving " + line.path() +
-                       (line.isPseudoTerminal() ? " (pseudo-terminal)" : " (serial device)") +
-                       " as address " + addressList(options.addresses);
+    const std::string kind =
+        line.isSocket() ? "TCP, one client at a time, " + std::to_string(options.baudRate) + " Bd"
+        : line.isPseudoTerminal() ? "pseudo-terminal"
+                                  : "serial device";
+    std::string text =
+        "serving " + line.path() + " (" + kind + ") as address " + addressList(options.addresses);
     if (options.answerRate) {
         text += " at " + std::to_string(*options.answerRate) + " Bd only";
     }
@@ -86,6 +89,8 @@ int serve(const SimOptions& options, SimLog& log) {
         if (options.devicePath) {
             line.emplace(ServedLine::openDevice(*options.devicePath, options.baudRate));
             effective.pacing = false;
+        } else if (options.listen) {
+            line.emplace(ServedLine::listenOn(options.listen->host, options.listen->port));
         } else {
             line.emplace(ServedLine::openPseudoTerminal(options.baudRate));
         }

@@ -115,6 +115,21 @@ std::vector<Rule> rules() {
                  &SimOptions::devicePath),
         rateRule("baud", "line rate (default 9600)",
                  [](SimOptions& options, int rate) { options.baudRate = rate; }),
+        {{"listen",
+          "serve on this TCP port instead, RTU over TCP, one client at a time (HOST defaults to "
+          "127.0.0.1; port 0 takes a free one); the line's rate comes from --baud",
+          "[HOST]:PORT"},
+         "[HOST]:PORT, such as :5020, 127.0.0.1:5020 or [::1]:5020",
+         [](SimOptions& options, const std::string& text) {
+             const std::size_t colon = text.rfind(':');
+             std::string host = text.substr(0, std::min(colon, text.size()));
+             if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+                 host = host.substr(1, host.size() - 2);
+             }
+             const auto port = plainNumber(text.substr(colon + 1), 0, 65535);
+             options.listen = ListenAddress{host.empty() ? "127.0.0.1" : host, port.value_or(0)};
+             return colon != std::string::npos && port.has_value();
+         }},
         pathRule("link", "PATH", "also make a symbolic link PATH to the device, removed on exit",
                  &SimOptions::linkPath),
         {{"address",
@@ -169,11 +184,12 @@ std::vector<Rule> rules() {
 }
 
 const char* const kDescription =
-    "Plays a DARQ flow totalizer on a fresh pseudo-terminal (or on --device) and prints\n"
-    "the device path to open as the first line. It answers read requests for its\n"
-    "address, logs every request and reply with a timestamp and stops cleanly on\n"
-    "SIGINT, SIGTERM or SIGHUP. Each fault, --no-reply to --echo, is drawn for every\n"
-    "answered request with its probability P from 0 to 1.";
+    "Plays a DARQ flow totalizer on a fresh pseudo-terminal (or on --device, or on a TCP\n"
+    "port with --listen) and prints the device path (or tcp://HOST:PORT) to open as the\n"
+    "first line. It answers read requests for its address, logs every request and reply\n"
+    "with a timestamp and stops cleanly on SIGINT, SIGTERM or SIGHUP. Each fault,\n"
+    "--no-reply to --echo, is drawn for every answered request with its probability P\n"
+    "from 0 to 1.";
 
 OptionsParse refused(const std::string& reason) {
     OptionsParse parse;
@@ -227,6 +243,9 @@ OptionsParse parseOptions(const std::vector<std::string>& arguments) {
             return refused("option --" + rule.option.names()[0].toStdString() + " wants " +
                            rule.expected + ", not \"" + value + "\"");
         }
+    }
+    if (options.listen && (options.devicePath || options.linkPath)) {
+        return refused("option --listen serves no device: it cannot go with --device or --link");
     }
     parse.options = options;
     return parse;

@@ -19,8 +19,15 @@ struct FaultProbabilities {
     double echo = 0.0;
 };
 
+// Where to serve the instrument over TCP.
+struct ListenAddress {
+    std::string host; // a name or a numeric address, IPv6 without brackets
+    int port = 0;     // 0: any free port
+};
+
 struct SimOptions {
     std::optional<std::string> devicePath; // none: serve a fresh pseudo-terminal
+    std::optional<ListenAddress> listen;   // serve a TCP port instead of a line
     int baudRate = 9600;
     std::optional<std::string> linkPath;
     std::vector<int> addresses = {1};    // one instrument, or several answering on one bus

@@ -1,6 +1,6 @@
 #include "bare_exchange.h"
 
-#include "child_process.h"
+#include "common/child_process.h"
 #include "process_footprint.h"
 
 #include "protocol/read_request.h"

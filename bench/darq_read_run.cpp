@@ -1,6 +1,6 @@
 #include "darq_read_run.h"
 
-#include "child_process.h"
+#include "common/child_process.h"
 
 #include <QTemporaryDir>
 

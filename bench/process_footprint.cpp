@@ -15,17 +15,6 @@ namespace darq::bench {
 
 namespace {
 
-long statusFieldOfFile(const std::string& path, const std::string& field) {
-    std::ifstream status(path);
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(field, 0) == 0) {
-            return std::stol(line.substr(field.size()));
-        }
-    }
-    return -1;
-}
-
 long statusFieldKiB(const std::string& process, const std::string& field) {
     return statusFieldOfFile("/proc/" + process + "/status", field);
 }
@@ -56,10 +45,6 @@ long residentKiB() {
     return statusFieldKiB("self", "VmRSS:");
 }
 
-long highWaterResidentKiB(const std::string& process) {
-    return statusFieldKiB(process, "VmHWM:");
-}
-
 int openFileDescriptorCount() {
     return int(directoryEntries("/proc/self/fd").size()) - 1;
 }
@@ -68,13 +53,6 @@ long peakResidentKiB() {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
-}
-
-double cpuMs(const rusage& usage) {
-    const auto ms = [](const timeval& time) {
-        return double(time.tv_sec) * 1000.0 + double(time.tv_usec) / 1000.0;
-    };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
 }
 
 double ownCpuMs() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/process_usage.h"
+
 #include <map>
 #include <optional>
 #include <string>
@@ -13,8 +15,6 @@ long residentKiB();            // VmRSS
 int openFileDescriptorCount(); // entries of /proc/self/fd, not counting the one that lists them
 long peakResidentKiB();        // getrusage ru_maxrss of this process
 
-// User and system time of a resource usage, in milliseconds.
-double cpuMs(const rusage& usage);
 // Processor time this process has used so far, user and system, over all its threads.
 double ownCpuMs();
 
@@ -34,11 +34,6 @@ long switchesBetween(const ProcessActivity& before, const ProcessActivity& after
 // Whether one of the process's descriptors leads to `device` (through links, as the tool opens
 // the real device behind one).
 bool holdsOpen(pid_t pid, const std::string& device);
-
-// VmHWM of a process ("self" or a pid), -1 once it is gone. For a child this is the figure to
-// use: its ru_maxrss also counts the memory of the parent it was spawned from, because the
-// kernel keeps the high-water mark of the address space it had before exec.
-long highWaterResidentKiB(const std::string& process);
 
 // The path of this program, to start it again as a probe.
 std::string ownProgramPath();

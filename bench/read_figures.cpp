@@ -1,7 +1,7 @@
 #include "figures.h"
 
 #include "bare_exchange.h"
-#include "child_process.h"
+#include "common/child_process.h"
 #include "darq_read_run.h"
 #include "line_limits.h"
 #include "simulator.h"

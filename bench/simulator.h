@@ -1,6 +1,6 @@
 #pragma once
 
-#include "child_process.h"
+#include "common/child_process.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
 #include "startup_timing.h"
 
-#include "child_process.h"
+#include "common/child_process.h"
 #include "process_footprint.h"
 #include "ui/form1.h"
 

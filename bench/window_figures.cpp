@@ -1,7 +1,7 @@
 #include "figures.h"
 
 #include "bare_exchange.h"
-#include "child_process.h"
+#include "common/child_process.h"
 #include "line_limits.h"
 #include "naive_window.h"
 #include "process_footprint.h"

@@ -10,6 +10,7 @@ namespace darq {
 
 namespace {
 constexpr int kMinimumSettleMs = 100;
+constexpr double kGapCharacters = 3.5;
 } // namespace
 
 double wireTimeMs(std::size_t byteCount, int baudRate) {
@@ -17,6 +18,11 @@ double wireTimeMs(std::size_t byteCount, int baudRate) {
         return 0.0;
     }
     return 1000.0 * static_cast<double>(byteCount) * kBitsPerByte / baudRate;
+}
+
+std::chrono::microseconds characterGap(int baudRate) {
+    return std::chrono::microseconds{
+        static_cast<long long>(std::ceil(kGapCharacters * wireTimeMs(1, baudRate) * 1000.0))};
 }
 
 int attemptBudgetMs(int baudRate) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 
 namespace darq {
@@ -10,6 +11,10 @@ constexpr int kBitsPerByte = 11;
 
 // Time the given number of bytes take on the wire at `baudRate`, in milliseconds.
 double wireTimeMs(std::size_t byteCount, int baudRate);
+
+// Three and a half character times at `baudRate`, rounded up: the quiet on the line that ends a
+// frame on an RTU bus. Each side sets its own floor under it.
+std::chrono::microseconds characterGap(int baudRate);
 
 // What an instrument is allowed, after the request has left, to start its reply.
 constexpr int kTurnaroundAllowanceMs = 50;

@@ -4,20 +4,15 @@
 #include "protocol/reply.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace darq {
 
 namespace {
-constexpr double kGapCharacters = 3.5;
 constexpr std::chrono::microseconds kShortestGap{20000};
 } // namespace
 
 std::chrono::microseconds replyGap(int baudRate) {
-    const double characterMs = wireTimeMs(1, baudRate);
-    const std::chrono::microseconds characters{
-        static_cast<long long>(std::ceil(kGapCharacters * characterMs * 1000.0))};
-    return std::max(characters, kShortestGap);
+    return std::max(characterGap(baudRate), kShortestGap);
 }
 
 ReplyCollector::ReplyCollector(ReplyWait wait, std::chrono::microseconds gap,

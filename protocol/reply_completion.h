@@ -7,8 +7,8 @@
 
 namespace darq {
 
-// The quiet time that ends a reply once 17 bytes or more are in: 3.5 character times at the rate,
-// but never under 20 ms, because USB adapters hand bytes over in batches with pauses between.
+// The quiet time that ends a reply once 17 bytes or more are in: the character gap, but never
+// under 20 ms, because USB adapters hand bytes over in batches with pauses between.
 std::chrono::microseconds replyGap(int baudRate);
 
 // How long a read waits for its reply.

@@ -1,10 +1,10 @@
+#include "common/interrupt_notifier.h"
+#include "common/standard_streams.h"
 #include "read/port_listing.h"
 #include "read/read_options.h"
 #include "read/read_session.h"
 #include "read/scan_session.h"
-#include "serial/interrupt_notifier.h"
 #include "serial/port_names.h"
-#include "serial/standard_streams.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -46,10 +46,10 @@ int main(int argc, char* argv[]) {
     switch (parsed.kind) {
     case darq::ParsedReadOptions::Kind::Help:
         std::cout << darq::helpText() << std::flush;
-        return std::cout ? darq::kExitAllDecoded : darq::kExitOutputLost;
+        return std::cout ? darq::kExitSuccess : darq::kExitOutputLost;
     case darq::ParsedReadOptions::Kind::Version:
         std::cout << "darq-read " DARQ_VERSION "\n" << std::flush;
-        return std::cout ? darq::kExitAllDecoded : darq::kExitOutputLost;
+        return std::cout ? darq::kExitSuccess : darq::kExitOutputLost;
     case darq::ParsedReadOptions::Kind::UsageError:
         std::cerr << "darq-read: " << parsed.error << "\n" << darq::usageText();
         return darq::kExitUsage;

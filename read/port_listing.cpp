@@ -155,7 +155,7 @@ std::string formatPortListing(OutputFormat format, const QList<SerialDevice>& de
 int listPorts(OutputFormat format) {
     const QList<CommPortDevice> commPorts = {commPortDevice(1), commPortDevice(2)};
     std::cout << formatPortListing(format, listSerialDevices(), commPorts) << std::flush;
-    return std::cout ? kExitAllDecoded : kExitOutputLost;
+    return std::cout ? kExitSuccess : kExitOutputLost;
 }
 
 } // namespace darq

@@ -108,7 +108,7 @@ void ReadSession::onOpenFailed(const PortError& error) {
 void ReadSession::stop() {
     if (!done_) {
         // A gateway stopped on purpose has done its job, whatever the line did meanwhile.
-        end(options_.reconnect ? kExitAllDecoded : summary_.exitStatus());
+        end(options_.reconnect ? kExitSuccess : summary_.exitStatus());
     }
 }
 

@@ -47,7 +47,7 @@ void ReadSummary::add(const ReadingRecord& record) {
 }
 
 int ReadSummary::exitStatus() const {
-    return reads_ > 0 && decoded_ == reads_ ? kExitAllDecoded : kExitSomeNotDecoded;
+    return reads_ > 0 && decoded_ == reads_ ? kExitSuccess : kExitWithoutData;
 }
 
 std::string ReadSummary::line() const {

@@ -1,17 +1,12 @@
 #pragma once
 
+#include "common/exit_status.h"
 #include "protocol/reading_record.h"
 
 #include <string>
 #include <vector>
 
 namespace darq {
-
-constexpr int kExitAllDecoded = 0;
-constexpr int kExitSomeNotDecoded = 1;
-constexpr int kExitPortUnusable = 2;
-constexpr int kExitUsage = 64;
-constexpr int kExitOutputLost = 74; // EX_IOERR: the readings could not be written
 
 // Counts the readings of one run and gives its summary line and exit status.
 class ReadSummary {

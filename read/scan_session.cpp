@@ -108,7 +108,7 @@ void ScanSession::onFinished(const SearchHearing& hearing) {
     } else if (hearing.ended == SearchHearing::Ended::PortProblem) {
         emit finished(kExitPortUnusable);
     } else {
-        emit finished(hearing.found.empty() ? kExitSomeNotDecoded : kExitAllDecoded);
+        emit finished(hearing.found.empty() ? kExitWithoutData : kExitSuccess);
     }
 }
 

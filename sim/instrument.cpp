@@ -26,19 +26,6 @@ std::string joined(const std::vector<std::string>& parts) {
     return text;
 }
 
-std::string signalName(int signal) {
-    switch (signal) {
-    case SIGINT:
-        return "SIGINT";
-    case SIGTERM:
-        return "SIGTERM";
-    case SIGHUP:
-        return "SIGHUP";
-    default:
-        return "signal " + std::to_string(signal);
-    }
-}
-
 timespec timeoutUntil(std::optional<Clock::time_point> wakeUp, Clock::time_point now) {
     Clock::duration wait = kLongestWait;
     if (wakeUp) {
@@ -59,30 +46,32 @@ VirtualInstrument::VirtualInstrument(const SimOptions& options, ServedLine& line
     settings_.baudRate = options.baudRate;
 }
 
-bool VirtualInstrument::run(int stopFd) {
+std::optional<std::string> VirtualInstrument::run(int stopFd) {
     for (;;) {
         // A negative descriptor leaves the line out of the wait; a dead line would otherwise
         // report its hang-up at once on every wait, even with no events asked for.
-        const int lineFd = readRetryAt_ ? -1 : line_.fd();
+        const int lineFd = readRetryAt_ ? -1 : line_.waitFd();
         pollfd fds[2] = {{stopFd, POLLIN, 0}, {lineFd, POLLIN, 0}};
         const timespec timeout = timeoutUntil(nextWakeUp(), Clock::now());
         if (::ppoll(fds, 2, &timeout, nullptr) < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            log_.write(std::string("waiting on the line failed: ") + std::strerror(errno));
-            return false;
+            return "waiting on " + line_.path() + " failed: " + std::strerror(errno);
         }
         if ((fds[0].revents & POLLIN) != 0) {
             signalfd_siginfo signal{};
             if (::read(stopFd, &signal, sizeof signal) == sizeof signal) {
-                log_.write("stopping on " + signalName(static_cast<int>(signal.ssi_signo)));
+                log_.write(std::string("stopping on SIG") +
+                           ::sigabbrev_np(static_cast<int>(signal.ssi_signo)));
             }
-            return true;
+            return std::nullopt;
         }
         Clock::time_point now = Clock::now();
         if (readRetryAt_ && now >= *readRetryAt_) {
             readRetryAt_.reset();
+        } else if (fds[1].revents != 0 && line_.fd() < 0) {
+            acceptClient(now);
         } else if (fds[1].revents != 0) {
             receive(now);
             now = Clock::now();
@@ -123,8 +112,16 @@ void VirtualInstrument::receive(Clock::time_point now) {
         if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
             return;
         }
+        const std::string reason = count == 0 ? "end of file" : std::strerror(errno);
+        if (line_.isSocket()) {
+            // What was on its way to this client is of no use to the next.
+            log_.write("client " + client_ + " went away (" + reason + ")");
+            line_.dropClient();
+            framer_ = RequestFramer();
+            queue_ = TransmitQueue();
+            return;
+        }
         if (!lineFailing_) {
-            const std::string reason = count == 0 ? "end of file" : std::strerror(errno);
             log_.write("reading " + line_.path() + " failed (" + reason + "); trying again every " +
                        std::to_string(kReadRetryPause.count()) + " ms");
             lineFailing_ = true;
@@ -132,6 +129,18 @@ void VirtualInstrument::receive(Clock::time_point now) {
         readRetryAt_ = now + kReadRetryPause;
         return;
     }
+}
+
+void VirtualInstrument::acceptClient(Clock::time_point now) {
+    if (const std::optional<std::string> client = line_.acceptClient()) {
+        client_ = *client;
+        log_.write("client " + client_ + " connected");
+        return;
+    }
+    // A listening socket that cannot hand over its client stays readable: pause, as for a line
+    // that fails.
+    log_.write("taking a client on " + line_.path() + " failed (" + std::strerror(errno) + ")");
+    readRetryAt_ = now + kReadRetryPause;
 }
 
 void VirtualInstrument::answer(const ReceivedFrame& frame, Clock::time_point now) {

@@ -21,11 +21,12 @@ public:
     VirtualInstrument(const SimOptions& options, ServedLine& line, SimLog& log,
                       RandomSource& random);
 
-    // Serves until a byte arrives on `stopFd` (a signalfd for the stop signals). Returns false
+    // Serves until a byte arrives on `stopFd` (a signalfd for the stop signals). Returns the reason
     // when waiting on the line itself failed.
-    bool run(int stopFd);
+    std::optional<std::string> run(int stopFd);
 
 private:
+    void acceptClient(Clock::time_point now);
     void receive(Clock::time_point now);
     void answer(const ReceivedFrame& frame, Clock::time_point now);
     void echoUnanswered(const ReceivedFrame& frame, Clock::time_point now);
@@ -46,6 +47,7 @@ private:
     // does not turn the wait into a busy loop.
     std::optional<Clock::time_point> readRetryAt_;
     bool lineFailing_ = false; // logged once when it starts, once when it ends
+    std::string client_;       // the TCP client being served, for the log
 };
 
 } // namespace darq::sim

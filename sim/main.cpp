@@ -1,3 +1,5 @@
+#include "common/exit_status.h"
+#include "common/standard_streams.h"
 #include "sim/faults.h"
 #include "sim/instrument.h"
 #include "sim/options.h"
@@ -8,17 +10,16 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <optional>
 #include <random>
 #include <stdexcept>
 #include <sys/signalfd.h>
-#include <sysexits.h>
 #include <unistd.h>
 
 namespace {
 
+using namespace darq;
 using namespace darq::sim;
 
 // The stop signals are taken from a signalfd in the wait loop, so they are blocked rather than
@@ -45,9 +46,12 @@ std::string addressList(const std::vector<int>& addresses) {
 }
 
 std::string describe(const SimOptions& options, const ServedLine& line, std::uint64_t seed) {
-    std::string text = "serving " + line.path() +
-                       (line.isPseudoTerminal() ? " (pseudo-terminal)" : " (serial device)") +
-                       " as address " + addressList(options.addresses);
+    const std::string kind =
+        line.isSocket() ? "TCP, one client at a time, " + std::to_string(options.baudRate) + " Bd"
+        : line.isPseudoTerminal() ? "pseudo-terminal"
+                                  : "serial device";
+    std::string text =
+        "serving " + line.path() + " (" + kind + ") as address " + addressList(options.addresses);
     if (options.answerRate) {
         text += " at " + std::to_string(*options.answerRate) + " Bd only";
     }
@@ -58,12 +62,24 @@ std::string describe(const SimOptions& options, const ServedLine& line, std::uin
     return text + ", seed " + std::to_string(seed);
 }
 
-int serve(const SimOptions& options, std::FILE* logStream) {
-    SimLog log(logStream);
+bool printed(const std::string& text) {
+    return std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+}
+
+// Why the instrument cannot serve: on stderr, and in the log file when there is one.
+int unusable(const SimOptions& options, SimLog& log, const std::string& reason) {
+    std::fprintf(stderr, "darq-sim: %s\n", reason.c_str());
+    if (options.logPath) {
+        log.write(reason);
+    }
+    return kExitPortUnusable;
+}
+
+int serve(const SimOptions& options, SimLog& log) {
     const int stopFd = stopSignalFd();
     if (stopFd < 0) {
-        log.write(std::string("cannot take the stop signals: ") + std::strerror(errno));
-        return EX_OSERR;
+        return unusable(options, log,
+                        std::string("cannot take the stop signals: ") + std::strerror(errno));
     }
     // Pacing emulates what a pseudo-terminal lacks; a real serial device paces itself.
     SimOptions effective = options;
@@ -73,6 +89,8 @@ int serve(const SimOptions& options, std::FILE* logStream) {
         if (options.devicePath) {
             line.emplace(ServedLine::openDevice(*options.devicePath, options.baudRate));
             effective.pacing = false;
+        } else if (options.listen) {
+            line.emplace(ServedLine::listenOn(options.listen->host, options.listen->port));
         } else {
             line.emplace(ServedLine::openPseudoTerminal(options.baudRate));
         }
@@ -80,47 +98,40 @@ int serve(const SimOptions& options, std::FILE* logStream) {
             link = std::make_unique<DeviceLink>(*options.linkPath, line->path());
         }
     } catch (const std::runtime_error& error) {
-        std::fprintf(stderr, "darq-sim: %s\n", error.what());
-        if (logStream != stderr) {
-            log.write(error.what());
-        }
         ::close(stopFd);
-        return EX_UNAVAILABLE;
+        return unusable(options, log, error.what());
     }
-    std::printf("%s\n", line->path().c_str());
-    std::fflush(stdout);
+    if (!printed(line->path() + "\n")) {
+        std::fprintf(stderr, "darq-sim: cannot write the device path to standard output: %s\n",
+                     std::strerror(errno));
+        ::close(stopFd);
+        return kExitOutputLost;
+    }
 
     const std::uint64_t seed = options.seed.value_or(std::random_device{}());
     log.write(describe(effective, *line, seed));
     SeededRandom random(seed);
     VirtualInstrument instrument(effective, *line, log, random);
-    const bool stoppedCleanly = instrument.run(stopFd);
+    const std::optional<std::string> failure = instrument.run(stopFd);
     ::close(stopFd);
-    return stoppedCleanly ? EX_OK : EX_IOERR;
+    return failure ? unusable(options, log, *failure) : kExitSuccess;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    // A closed standard stream would hand its number to the pseudo-terminal, and the device path
-    // printed for the tool would go out on the line itself.
-    for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {
-        if (::fcntl(descriptor, F_GETFD) == -1) {
-            ::open("/dev/null", descriptor == STDIN_FILENO ? O_RDONLY : O_WRONLY);
-        }
-    }
+    darq::reopenClosedStandardStreams();
     const OptionsParse parse = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
-    if (parse.helpRequested) {
-        std::fputs(helpText().c_str(), stdout);
-        return EX_OK;
+    if (parse.help) {
+        return printed(*parse.help) ? kExitSuccess : kExitOutputLost;
     }
     if (parse.versionRequested) {
-        std::fputs("darq-sim " DARQ_VERSION "\n", stdout);
-        return EX_OK;
+        return printed("darq-sim " DARQ_VERSION "\n") ? kExitSuccess : kExitOutputLost;
     }
     if (!parse.options) {
-        std::fprintf(stderr, "darq-sim: %s\n%s", parse.error.c_str(), usageText().c_str());
-        return EX_USAGE;
+        std::fprintf(stderr, "darq-sim: %s\nusage: darq-sim [OPTION]... (--help lists them)\n",
+                     parse.error.c_str());
+        return kExitUsage;
     }
     // A reader of the first line may go away; that must not end the instrument.
     std::signal(SIGPIPE, SIG_IGN);
@@ -131,12 +142,16 @@ int main(int argc, char** argv) {
         if (logStream == nullptr) {
             std::fprintf(stderr, "darq-sim: cannot open the log file %s: %s\n",
                          parse.options->logPath->c_str(), std::strerror(errno));
-            return EX_CANTCREAT;
+            return kExitOutputLost;
         }
     }
-    const int status = serve(*parse.options, logStream);
-    if (logStream != stderr) {
-        std::fclose(logStream);
+    SimLog log(logStream, parse.options->logPath.value_or("stderr"));
+    const int status = serve(*parse.options, log);
+    // Every line was flushed when it was written: only the close itself can fail here.
+    const bool logClosed = logStream == stderr || std::fclose(logStream) == 0;
+    if (!logClosed) {
+        std::fprintf(stderr, "darq-sim: cannot close the log %s: %s\n",
+                     parse.options->logPath->c_str(), std::strerror(errno));
     }
-    return status;
+    return status == kExitSuccess && (log.lostLines() || !logClosed) ? kExitOutputLost : status;
 }

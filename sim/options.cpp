@@ -3,176 +3,193 @@
 #include "protocol/number_list.h"
 #include "sim/line_settings.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
+#include <QCommandLineParser>
+
+#include <charconv>
+#include <cstdint>
 #include <functional>
 #include <limits>
-#include <map>
+#include <type_traits>
 
 namespace darq::sim {
 
 namespace {
 
-std::optional<long long> wholeNumber(const std::string& text, long long low, long long high) {
-    if (text.empty()) {
-        return std::nullopt;
+// A number as plain decimal digits, with a minus sign where the type has one and a point for a
+// probability: no blank, plus sign, hexadecimal or exponent, which strtol and strtod would take,
+// and the same in every locale.
+template <typename Number>
+std::optional<Number> plainNumber(const std::string& text, Number low, Number high) {
+    Number value{};
+    const char* const end = text.data() + text.size();
+    std::from_chars_result result{};
+    if constexpr (std::is_floating_point_v<Number>) {
+        result = std::from_chars(text.data(), end, value, std::chars_format::fixed);
+    } else {
+        result = std::from_chars(text.data(), end, value);
     }
-    errno = 0;
-    char* end = nullptr;
-    const long long value = std::strtoll(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || value < low || value > high) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-std::optional<std::uint64_t> seedNumber(const std::string& text) {
-    if (text.empty() || text[0] == '-') {
-        return std::nullopt;
-    }
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long value = std::strtoull(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0') {
+    if (result.ec != std::errc() || result.ptr != end || !(value >= low && value <= high)) {
         return std::nullopt;
     }
     return value;
 }
 
-std::optional<double> probability(const std::string& text) {
-    if (text.empty()) {
-        return std::nullopt;
-    }
-    errno = 0;
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(value) || value < 0.0 || value > 1.0) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-constexpr long long kInt32Min = std::numeric_limits<std::int32_t>::min();
-constexpr long long kInt32Max = std::numeric_limits<std::int32_t>::max();
-
-// Each option that takes a value: how to store it, and what the value must be.
-struct ValueOption {
+// An option of the command line, what its value must be, and where the value goes.
+struct Rule {
+    QCommandLineOption option;
     std::string expected;
-    std::function<bool(SimOptions&, Reading&, const std::string&)> apply;
+    std::function<bool(SimOptions&, const std::string&)> apply;
 };
 
-using StoreWhole = std::function<void(SimOptions&, Reading&, long long)>;
-
-ValueOption wholeOption(long long low, long long high, StoreWhole store) {
-    return {"a whole number from " + std::to_string(low) + " to " + std::to_string(high),
-            [=](SimOptions& options, Reading& reading, const std::string& text) {
-                const auto value = wholeNumber(text, low, high);
-                if (value) {
-                    store(options, reading, *value);
-                }
-                return value.has_value();
+// An option whose value is a number from `low` to `high`, which `store` may still refuse.
+template <typename Number>
+Rule numberRule(const QString& name, const QString& valueName, const QString& description,
+                const std::string& expected, Number low, Number high,
+                std::function<bool(SimOptions&, Number)> store) {
+    return {{name, description, valueName},
+            expected,
+            [=](SimOptions& options, const std::string& text) {
+                const std::optional<Number> value = plainNumber(text, low, high);
+                return value && store(options, *value);
             }};
 }
 
-ValueOption probabilityOption(double FaultProbabilities::*field) {
-    return {"a probability from 0 to 1",
-            [=](SimOptions& options, Reading&, const std::string& text) {
-                const auto value = probability(text);
-                if (value) {
-                    options.faults.*field = *value;
-                }
-                return value.has_value();
-            }};
+template <typename Number>
+Rule wholeRule(const QString& name, const QString& description, Number low, Number high,
+               std::function<void(SimOptions&, Number)> store) {
+    return numberRule<Number>(name, "N", description,
+                              "a whole number from " + std::to_string(low) + " to " +
+                                  std::to_string(high),
+                              low, high, [=](SimOptions& options, Number value) {
+                                  store(options, value);
+                                  return true;
+                              });
 }
 
-ValueOption pathOption(std::optional<std::string> SimOptions::*field) {
-    return {"a path", [=](SimOptions& options, Reading&, const std::string& text) {
-                if (text.empty()) {
-                    return false;
-                }
+// A fixed value of the reading, within what its field holds.
+template <typename Field>
+Rule readingRule(const QString& name, const QString& description, Field Reading::*field) {
+    return wholeRule<long long>(name, description, std::numeric_limits<Field>::min(),
+                                std::numeric_limits<Field>::max(),
+                                [=](SimOptions& options, long long value) {
+                                    if (!options.fixedReading) {
+                                        options.fixedReading.emplace();
+                                    }
+                                    options.fixedReading.value().*field = static_cast<Field>(value);
+                                });
+}
+
+Rule probabilityRule(const QString& name, const QString& description,
+                     double FaultProbabilities::*field) {
+    return numberRule<double>(name, "P", description,
+                              "a probability from 0 to 1 in decimals, such as 0.25", 0.0, 1.0,
+                              [=](SimOptions& options, double value) {
+                                  options.faults.*field = value;
+                                  return true;
+                              });
+}
+
+Rule pathRule(const QString& name, const QString& valueName, const QString& description,
+              std::optional<std::string> SimOptions::*field) {
+    return {{name, description, valueName},
+            "a path",
+            [=](SimOptions& options, const std::string& text) {
                 options.*field = text;
-                return true;
+                return !text.empty();
             }};
 }
 
-ValueOption rateOption(std::function<void(SimOptions&, int)> store) {
-    return {"one of the serial rates, such as 1200, 2400, 4800 or 9600",
-            [=](SimOptions& options, Reading&, const std::string& text) {
-                const auto value = wholeNumber(text, 1, kInt32Max);
-                if (!value || !speedOf(static_cast<int>(*value))) {
-                    return false;
-                }
-                store(options, static_cast<int>(*value));
-                return true;
-            }};
+Rule rateRule(const QString& name, const QString& description,
+              std::function<void(SimOptions&, int)> store) {
+    return numberRule<int>(name, "RATE", description,
+                           "one of the serial rates, such as 1200, 2400, 4800 or 9600", 1,
+                           std::numeric_limits<int>::max(), [=](SimOptions& options, int rate) {
+                               store(options, rate);
+                               return speedOf(rate).has_value();
+                           });
 }
 
-const std::map<std::string, ValueOption>& valueOptions() {
-    static const std::map<std::string, ValueOption> table = {
-        {"--device", pathOption(&SimOptions::devicePath)},
-        {"--link", pathOption(&SimOptions::linkPath)},
-        {"--log", pathOption(&SimOptions::logPath)},
-        {"--baud", rateOption([](SimOptions& options, int rate) { options.baudRate = rate; })},
-        {"--address",
-         {"a bus address from 0 to 255 or a list such as 1,5,9-14",
-          [](SimOptions& options, Reading&, const std::string& text) {
-              NumberList addresses = parseNumberList(text, 0, 255);
-              if (!addresses.error.empty()) {
-                  return false;
-              }
-              options.addresses = std::move(addresses.values);
-              return true;
-          }}},
-        {"--rate", rateOption([](SimOptions& options, int rate) { options.answerRate = rate; })},
-        {"--flow", wholeOption(kInt32Min, kInt32Max,
-                               [](SimOptions&, Reading& reading, long long value) {
-                                   reading.flow = static_cast<std::int32_t>(value);
-                               })},
-        {"--flow-decimals", wholeOption(0, 255,
-                                        [](SimOptions&, Reading& reading, long long value) {
-                                            reading.flowDecimals = static_cast<std::uint8_t>(value);
-                                        })},
-        {"--total-high", wholeOption(0, 65535,
-                                     [](SimOptions&, Reading& reading, long long value) {
-                                         reading.totalHigh = static_cast<std::uint16_t>(value);
-                                     })},
-        {"--total-low", wholeOption(kInt32Min, kInt32Max,
-                                    [](SimOptions&, Reading& reading, long long value) {
-                                        reading.totalLow = static_cast<std::int32_t>(value);
-                                    })},
-        {"--total-decimals", wholeOption(0, 255,
-                                         [](SimOptions&, Reading& reading, long long value) {
-                                             reading.totalDecimals =
-                                                 static_cast<std::uint8_t>(value);
-                                         })},
-        {"--turnaround", wholeOption(0, 10000,
-                                     [](SimOptions& options, Reading&, long long value) {
-                                         options.turnaroundMs = static_cast<int>(value);
-                                     })},
-        {"--no-reply", probabilityOption(&FaultProbabilities::noReply)},
-        {"--short-reply", probabilityOption(&FaultProbabilities::shortReply)},
-        {"--extra-bytes", probabilityOption(&FaultProbabilities::extraBytes)},
-        {"--bad-crc", probabilityOption(&FaultProbabilities::badCrc)},
-        {"--noise", probabilityOption(&FaultProbabilities::noise)},
-        {"--echo", probabilityOption(&FaultProbabilities::echo)},
-        {"--seed",
-         {"a whole number from 0 to 18446744073709551615",
-          [](SimOptions& options, Reading&, const std::string& text) {
-              const auto value = seedNumber(text);
-              if (value) {
-                  options.seed = *value;
-              }
-              return value.has_value();
-          }}},
+std::vector<Rule> rules() {
+    return {
+        pathRule("device", "PATH", "serve this serial device at 8N2 instead of a pseudo-terminal",
+                 &SimOptions::devicePath),
+        rateRule("baud", "line rate (default 9600)",
+                 [](SimOptions& options, int rate) { options.baudRate = rate; }),
+        {{"listen",
+          "serve on this TCP port instead, RTU over TCP, one client at a time (HOST defaults to "
+          "127.0.0.1; port 0 takes a free one); the line's rate comes from --baud",
+          "[HOST]:PORT"},
+         "[HOST]:PORT, such as :5020, 127.0.0.1:5020 or [::1]:5020",
+         [](SimOptions& options, const std::string& text) {
+             const std::size_t colon = text.rfind(':');
+             std::string host = text.substr(0, std::min(colon, text.size()));
+             if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+                 host = host.substr(1, host.size() - 2);
+             }
+             const auto port = plainNumber(text.substr(colon + 1), 0, 65535);
+             options.listen = ListenAddress{host.empty() ? "127.0.0.1" : host, port.value_or(0)};
+             return colon != std::string::npos && port.has_value();
+         }},
+        pathRule("link", "PATH", "also make a symbolic link PATH to the device, removed on exit",
+                 &SimOptions::linkPath),
+        {{"address",
+          "bus address to answer, 0 to 255 (default 1); a list such as 1,5,9-14 answers as "
+          "several instruments on one bus",
+          "LIST"},
+         "a bus address from 0 to 255 or a list such as 1,5,9-14",
+         [](SimOptions& options, const std::string& text) {
+             NumberList addresses = parseNumberList(text, 0, 255);
+             options.addresses = std::move(addresses.values);
+             return addresses.error.empty();
+         }},
+        rateRule("rate",
+                 "answer only when the tool's line runs at RATE, as an instrument set to that "
+                 "rate would (default: any rate)",
+                 [](SimOptions& options, int rate) { options.answerRate = rate; }),
+        readingRule("flow", "fixed instantaneous flow, as the instrument's whole number",
+                    &Reading::flow),
+        readingRule("flow-decimals", "decimal places of the flow", &Reading::flowDecimals),
+        readingRule("total-high", "fixed accumulated total, high part", &Reading::totalHigh),
+        readingRule("total-low", "fixed accumulated total, low part", &Reading::totalLow),
+        readingRule("total-decimals",
+                    "decimal places of the total; without any of these five options the flow "
+                    "varies and the total accumulates",
+                    &Reading::totalDecimals),
+        {{"no-pacing", "send at once instead of at the speed of an 8N2 wire"},
+         "no value",
+         [](SimOptions& options, const std::string&) {
+             options.pacing = false;
+             return true;
+         }},
+        wholeRule<int>("turnaround", "pause in milliseconds between request and reply (default 5)",
+                       0, 10000,
+                       [](SimOptions& options, int value) { options.turnaroundMs = value; }),
+        wholeRule<std::uint64_t>(
+            "seed", "seed for the faults and the varying values, to repeat a run", 0,
+            std::numeric_limits<std::uint64_t>::max(),
+            [](SimOptions& options, std::uint64_t seed) { options.seed = seed; }),
+        pathRule("log", "FILE", "append the log to FILE instead of stderr", &SimOptions::logPath),
+        probabilityRule("no-reply", "leave the request unanswered", &FaultProbabilities::noReply),
+        probabilityRule("short-reply", "cut the reply to 1 to 16 bytes",
+                        &FaultProbabilities::shortReply),
+        probabilityRule("extra-bytes", "append 1 to 8 bytes to the reply",
+                        &FaultProbabilities::extraBytes),
+        probabilityRule("bad-crc", "corrupt the reply's check value", &FaultProbabilities::badCrc),
+        probabilityRule("noise", "send random bytes instead of the reply",
+                        &FaultProbabilities::noise),
+        probabilityRule("echo",
+                        "repeat the request in front of the reply, as some RS-485 adapters do",
+                        &FaultProbabilities::echo),
     };
-    return table;
 }
 
-bool isFixedValueOption(const std::string& name) {
-    return name == "--flow" || name == "--flow-decimals" || name == "--total-high" ||
-           name == "--total-low" || name == "--total-decimals";
-}
+const char* const kDescription =
+    "Plays a DARQ flow totalizer on a fresh pseudo-terminal (or on --device, or on a TCP\n"
+    "port with --listen) and prints the device path (or tcp://HOST:PORT) to open as the\n"
+    "first line. It answers read requests for its address, logs every request and reply\n"
+    "with a timestamp and stops cleanly on SIGINT, SIGTERM or SIGHUP. Each fault,\n"
+    "--no-reply to --echo, is drawn for every answered request with its probability P\n"
+    "from 0 to 1.";
 
 OptionsParse refused(const std::string& reason) {
     OptionsParse parse;
@@ -183,102 +200,55 @@ OptionsParse refused(const std::string& reason) {
 } // namespace
 
 OptionsParse parseOptions(const std::vector<std::string>& arguments) {
-    SimOptions options;
-    Reading fixedReading;
-    bool valuesFixed = false;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        std::string name = arguments[i];
-        std::optional<std::string> inlineValue;
-        if (const auto equals = name.find('='); name.rfind("--", 0) == 0 && equals != name.npos) {
-            inlineValue = name.substr(equals + 1);
-            name.resize(equals);
-        }
-        if (name == "--help" || name == "-h") {
-            OptionsParse parse;
-            parse.helpRequested = true;
-            return parse;
-        }
-        if (name == "--version" || name == "-V") {
-            OptionsParse parse;
-            parse.versionRequested = true;
-            return parse;
-        }
-        if (name == "--no-pacing") {
-            if (inlineValue) {
-                return refused("option --no-pacing takes no value");
-            }
-            options.pacing = false;
-            continue;
-        }
-        const auto found = valueOptions().find(name);
-        if (found == valueOptions().end()) {
-            return refused("unknown option " + arguments[i]);
-        }
-        if (!inlineValue && i + 1 >= arguments.size()) {
-            return refused("option " + name + " needs a value");
-        }
-        const std::string value = inlineValue ? *inlineValue : arguments[++i];
-        if (!found->second.apply(options, fixedReading, value)) {
-            return refused("option " + name + " wants " + found->second.expected + ", not \"" +
-                           value + "\"");
-        }
-        valuesFixed = valuesFixed || isFixedValueOption(name);
+    const QCommandLineOption help({"h", "help"}, "this help, then exit");
+    const QCommandLineOption version({"V", "version"}, "the version, then exit");
+    const std::vector<Rule> table = rules();
+    QCommandLineParser parser;
+    parser.setApplicationDescription(kDescription);
+    parser.addOptions({help, version});
+    for (const Rule& rule : table) {
+        parser.addOption(rule.option);
     }
-    if (valuesFixed) {
-        options.fixedReading = fixedReading;
+    QStringList words{"darq-sim"};
+    for (const std::string& argument : arguments) {
+        words << QString::fromStdString(argument);
+    }
+    if (!parser.parse(words)) {
+        const QStringList unknown = parser.unknownOptionNames();
+        if (unknown.isEmpty()) {
+            return refused(parser.errorText().toStdString());
+        }
+        return refused("unknown option " + std::string(unknown[0].size() > 1 ? "--" : "-") +
+                       unknown[0].toStdString());
     }
     OptionsParse parse;
+    if (parser.isSet(help)) {
+        // Qt names the program only when it has an application object, which the simulator does
+        // without.
+        parse.help =
+            "Usage: darq-sim [OPTION]...\n" + parser.helpText().section('\n', 1).toStdString();
+        return parse;
+    }
+    parse.versionRequested = parser.isSet(version);
+    if (parse.versionRequested) {
+        return parse;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return refused("unexpected argument " + parser.positionalArguments()[0].toStdString());
+    }
+    SimOptions options;
+    for (const Rule& rule : table) {
+        const std::string value = parser.value(rule.option).toStdString();
+        if (parser.isSet(rule.option) && !rule.apply(options, value)) {
+            return refused("option --" + rule.option.names()[0].toStdString() + " wants " +
+                           rule.expected + ", not \"" + value + "\"");
+        }
+    }
+    if (options.listen && (options.devicePath || options.linkPath)) {
+        return refused("option --listen serves no device: it cannot go with --device or --link");
+    }
     parse.options = options;
     return parse;
-}
-
-std::string usageText() {
-    return "usage: darq-sim [--device PATH] [--baud RATE] [--link PATH] [--address LIST]\n"
-           "                [--rate RATE]\n"
-           "                [--flow N] [--flow-decimals N] [--total-high N] [--total-low N]\n"
-           "                [--total-decimals N] [--no-pacing] [--turnaround MS]\n"
-           "                [--no-reply P] [--short-reply P] [--extra-bytes P] [--bad-crc P]\n"
-           "                [--noise P] [--echo P] [--seed N] [--log FILE]\n"
-           "Plays a DARQ flow totalizer on a fresh pseudo-terminal (or on --device) and prints\n"
-           "the device path to open as the first line. P is a probability from 0 to 1.\n";
-}
-
-std::string helpText() {
-    return "Usage: darq-sim [OPTION]...\n"
-           "Plays a DARQ flow totalizer on a fresh pseudo-terminal (or on --device) and prints\n"
-           "the device path to open as the first line. It answers read requests for its\n"
-           "address, logs every request and reply with a timestamp and stops cleanly on\n"
-           "SIGINT, SIGTERM or SIGHUP.\n"
-           "\n"
-           "Options:\n"
-           "  --device PATH       serve this serial device at 8N2 instead of a pseudo-terminal\n"
-           "  --baud RATE         line rate (default 9600)\n"
-           "  --link PATH         also make a symbolic link PATH to the device, removed on exit\n"
-           "  --address LIST      bus address to answer, 0 to 255 (default 1); a list such as\n"
-           "                      1,5,9-14 answers as several instruments on one bus\n"
-           "  --rate RATE         answer only when the tool's line runs at RATE, as an\n"
-           "                      instrument set to that rate would (default: any rate)\n"
-           "  --flow N            fixed instantaneous flow, as the instrument's whole number\n"
-           "  --flow-decimals N   decimal places of the flow\n"
-           "  --total-high N      fixed accumulated total, high part (0 to 65535)\n"
-           "  --total-low N       fixed accumulated total, low part\n"
-           "  --total-decimals N  decimal places of the total; without any of these five\n"
-           "                      options the flow varies and the total accumulates\n"
-           "  --no-pacing         send at once instead of at the speed of an 8N2 wire\n"
-           "  --turnaround MS     pause between request and reply (default 5)\n"
-           "  --seed N            seed for the faults and the varying values, to repeat a run\n"
-           "  --log FILE          append the log to FILE instead of stderr\n"
-           "  --help              this help, then exit\n"
-           "  --version           the version, then exit\n"
-           "\n"
-           "Faults, each drawn for every answered request with a probability P from 0 to 1:\n"
-           "  --no-reply P        leave the request unanswered\n"
-           "  --short-reply P     cut the reply to 1 to 16 bytes\n"
-           "  --extra-bytes P     append 1 to 8 bytes to the reply\n"
-           "  --bad-crc P         corrupt the reply's check value\n"
-           "  --noise P           send random bytes instead of the reply\n"
-           "  --echo P            repeat the request in front of the reply, as some RS-485\n"
-           "                      adapters do\n";
 }
 
 } // namespace darq::sim

@@ -19,8 +19,15 @@ struct FaultProbabilities {
     double echo = 0.0;
 };
 
+// Where to serve the instrument over TCP.
+struct ListenAddress {
+    std::string host; // a name or a numeric address, IPv6 without brackets
+    int port = 0;     // 0: any free port
+};
+
 struct SimOptions {
     std::optional<std::string> devicePath; // none: serve a fresh pseudo-terminal
+    std::optional<ListenAddress> listen;   // serve a TCP port instead of a line
     int baudRate = 9600;
     std::optional<std::string> linkPath;
     std::vector<int> addresses = {1};    // one instrument, or several answering on one bus
@@ -35,16 +42,12 @@ struct SimOptions {
 
 struct OptionsParse {
     std::optional<SimOptions> options; // set when the command line was good
-    bool helpRequested = false;
+    std::optional<std::string> help;   // what the options do, when --help was asked for
     bool versionRequested = false;
     std::string error; // one line, set when the command line was refused
 };
 
+// Parsed on QCommandLineParser, the one part of the simulator that needs Qt.
 OptionsParse parseOptions(const std::vector<std::string>& arguments);
-
-// The synopsis printed after a refused command line.
-std::string usageText();
-// What the options do, a line on each, for --help.
-std::string helpText();
 
 } // namespace darq::sim

@@ -23,8 +23,7 @@ Clock::duration characterTime(int baudRate) {
 }
 
 Clock::duration quietGap(int baudRate) {
-    const Clock::duration threeAndAHalf = wireTime(7, baudRate) / 2;
-    return std::max<Clock::duration>(threeAndAHalf, kShortestQuietGap);
+    return std::max<Clock::duration>(characterGap(baudRate), kShortestQuietGap);
 }
 
 AnswerTiming pacedTiming(Clock::time_point requestStart, std::size_t requestLength, int baudRate,

@@ -11,9 +11,9 @@ using Clock = std::chrono::steady_clock;
 // unknown rate.
 Clock::duration characterTime(int baudRate);
 
-// How long the line must stay quiet before the bytes received so far count as one request:
-// three and a half character times, but never less than a few milliseconds so that scheduling
-// jitter on a busy machine does not split a request that was written in one piece.
+// How long the line must stay quiet before the bytes received so far count as one request: the
+// character gap, but never less than a few milliseconds so that scheduling jitter on a busy
+// machine does not split a request that was written in one piece.
 Clock::duration quietGap(int baudRate);
 
 // When the bytes of an answer go out. Byte i of the echo is due at `echoFirstDue` + i * spacing,

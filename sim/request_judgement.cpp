@@ -4,19 +4,8 @@
 #include "protocol/read_request.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace darq::sim {
-
-namespace {
-
-std::string hexByte(std::uint8_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(value));
-    return text;
-}
-
-} // namespace
 
 RequestJudgement judgeRequest(const Bytes& frame, const std::vector<int>& ownAddresses,
                               std::optional<std::size_t> length) {
@@ -30,7 +19,7 @@ RequestJudgement judgeRequest(const Bytes& frame, const std::vector<int>& ownAdd
         judgement.flags.push_back("bad CRC");
     }
     if (frame.size() >= 2 && frame[1] != kReadRegistersFunction) {
-        judgement.flags.push_back("function " + hexByte(frame[1]));
+        judgement.flags.push_back("function 0x" + hexText({frame[1]}));
     }
     const bool ownAddress = !frame.empty() && std::find(ownAddresses.begin(), ownAddresses.end(),
                                                         frame[0]) != ownAddresses.end();

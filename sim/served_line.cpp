@@ -5,7 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <stdexcept>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -14,6 +19,9 @@
 namespace darq::sim {
 
 namespace {
+
+// How many clients may wait in the queue for their turn while one is served.
+constexpr int kWaitingClients = 4;
 
 std::runtime_error failure(const std::string& what, const std::string& path, int error) {
     return std::runtime_error(what + " " + path + ": " + std::strerror(error));
@@ -50,6 +58,16 @@ std::optional<std::string> linkTarget(const std::string& linkPath) {
     return target;
 }
 
+// "127.0.0.1:5020", "[::1]:5020".
+std::string endpointText(const sockaddr_storage& address, socklen_t length) {
+    char host[NI_MAXHOST] = "?";
+    char port[NI_MAXSERV] = "?";
+    ::getnameinfo(reinterpret_cast<const sockaddr*>(&address), length, host, sizeof host, port,
+                  sizeof port, NI_NUMERICHOST | NI_NUMERICSERV);
+    const bool ipv6 = std::strchr(host, ':') != nullptr;
+    return (ipv6 ? "[" + std::string(host) + "]" : std::string(host)) + ":" + port;
+}
+
 bool isStaleInstrumentLink(const std::string& linkPath) {
     char resolved[PATH_MAX];
     if (::realpath(linkPath.c_str(), resolved) == nullptr) {
@@ -60,16 +78,17 @@ bool isStaleInstrumentLink(const std::string& linkPath) {
 
 } // namespace
 
-ServedLine::ServedLine(int fd, int keptSlaveFd, std::string path)
-    : fd_(fd), keptSlaveFd_(keptSlaveFd), path_(std::move(path)) {}
+ServedLine::ServedLine(int fd, int keptSlaveFd, std::string path, int listenFd)
+    : fd_(fd), keptSlaveFd_(keptSlaveFd), listenFd_(listenFd), path_(std::move(path)) {}
 
 ServedLine::ServedLine(ServedLine&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)), keptSlaveFd_(std::exchange(other.keptSlaveFd_, -1)),
-      path_(std::move(other.path_)) {}
+      listenFd_(std::exchange(other.listenFd_, -1)), path_(std::move(other.path_)) {}
 
 ServedLine::~ServedLine() {
-    closeQuietly(keptSlaveFd_);
-    closeQuietly(fd_);
+    for (const int fd : {keptSlaveFd_, fd_, listenFd_}) {
+        closeQuietly(fd);
+    }
 }
 
 ServedLine ServedLine::openPseudoTerminal(int baudRate) {
@@ -106,6 +125,54 @@ ServedLine ServedLine::openDevice(const std::string& path, int baudRate) {
     ServedLine line(fd, -1, path);
     setInstrumentLine(fd, path, baudRate);
     return line;
+}
+
+ServedLine ServedLine::listenOn(const std::string& host, int port) {
+    const std::string where = host + " port " + std::to_string(port);
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (const int error = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+        error != 0) {
+        throw std::runtime_error("cannot listen on " + where + ": " + ::gai_strerror(error));
+    }
+    const std::unique_ptr<addrinfo, void (*)(addrinfo*)> owned(found, ::freeaddrinfo);
+    const int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        throw failure("cannot listen on", where, errno);
+    }
+    ServedLine line(-1, -1, "", fd);
+    // A simulator started again at once must get its port back while the last one's connections
+    // linger in TIME_WAIT.
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_storage bound{};
+    socklen_t length = sizeof bound;
+    if (::bind(fd, found->ai_addr, found->ai_addrlen) != 0 || ::listen(fd, kWaitingClients) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) != 0) {
+        throw failure("cannot listen on", where, errno);
+    }
+    line.path_ = "tcp://" + endpointText(bound, length);
+    return line;
+}
+
+std::optional<std::string> ServedLine::acceptClient() {
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    fd_ = ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &length,
+                    SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd_ < 0) {
+        return std::nullopt;
+    }
+    // Paced bytes go out one by one, each when it is due, not gathered for a fuller segment.
+    const int on = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    return endpointText(peer, length);
+}
+
+void ServedLine::dropClient() {
+    closeQuietly(std::exchange(fd_, -1));
 }
 
 std::optional<LineSettings> ServedLine::currentSettings() const {

@@ -1,6 +1,8 @@
 #include "sim/sim_log.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 
 namespace darq::sim {
@@ -15,8 +17,15 @@ void SimLog::write(const std::string& message) {
     localtime_r(&seconds, &local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-    std::fprintf(stream_, "%s.%03d %s\n", stamp, static_cast<int>(milliseconds), message.c_str());
-    std::fflush(stream_);
+    const bool written = std::fprintf(stream_, "%s.%03d %s\n", stamp,
+                                      static_cast<int>(milliseconds), message.c_str()) >= 0 &&
+                         std::fflush(stream_) == 0;
+    if (!written && !lostLines_) {
+        lostLines_ = true;
+        const std::string reason = std::strerror(errno);
+        std::fprintf(stderr, "darq-sim: cannot write the log to %s: %s; serving on without it\n",
+                     name_.c_str(), reason.c_str());
+    }
 }
 
 } // namespace darq::sim

@@ -1,5 +1,5 @@
-#include "serial/interrupt_notifier.h"
-#include "serial/standard_streams.h"
+#include "common/interrupt_notifier.h"
+#include "common/standard_streams.h"
 #include "ui/form1.h"
 #include "ui/translation.h"
 

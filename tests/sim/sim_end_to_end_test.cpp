@@ -6,12 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -37,6 +40,10 @@ class LineEnd {
 public:
     explicit LineEnd(const std::string& path, speed_t speed = B9600,
                      tcflag_t frame = CS8 | CSTOPB) {
+        if (path.rfind("tcp://", 0) == 0) {
+            connectTo(path.substr(6));
+            return;
+        }
         fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         if (fd_ < 0) {
             throw std::runtime_error("cannot open " + path);
@@ -82,6 +89,19 @@ public:
     }
 
 private:
+    // "127.0.0.1:PORT", as darq-sim --listen prints it.
+    void connectTo(const std::string& address) {
+        const std::size_t colon = address.rfind(':');
+        sockaddr_in peer{};
+        peer.sin_family = AF_INET;
+        peer.sin_port = htons(static_cast<std::uint16_t>(std::stoi(address.substr(colon + 1))));
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::inet_pton(AF_INET, address.substr(0, colon).c_str(), &peer.sin_addr) != 1 ||
+            ::connect(fd_, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
+            throw std::runtime_error("cannot connect to " + address);
+        }
+    }
+
     int fd_ = -1;
 };
 
@@ -328,6 +348,37 @@ TEST(SimEndToEnd, LinkReplacesOnlyALinkAnEarlierInstrumentLeft) {
     ::rmdir(directory);
 }
 
+TEST(SimEndToEnd, ServesTcpClientsInTurnAndOutlivesOneThatLeavesMidReply) {
+    SimProcess sim({"--listen", ":0", "--baud", "1200", "--flow", "42"});
+    ASSERT_EQ(sim.devicePath().rfind("tcp://127.0.0.1:", 0), 0u) << sim.devicePath();
+    {
+        LineEnd client(sim.devicePath());
+        client.send(requestFor(1));
+        const ReadOutcome outcome = judgeReply({}, client.receive(kReplyLength));
+        ASSERT_EQ(outcome.kind, ReadOutcome::Kind::Decoded) << sim.log();
+        EXPECT_EQ(outcome.reading->flow, 42);
+    }
+    {
+        // At 1200 Bd the reply takes 156 ms after its first byte: this client leaves in the midst.
+        LineEnd leaving(sim.devicePath());
+        leaving.send(requestFor(1));
+        ASSERT_FALSE(leaving.receive(1).empty()) << sim.log();
+    }
+    LineEnd next(sim.devicePath());
+    next.send(requestFor(1));
+    EXPECT_EQ(next.receive(kReplyLength).size(), kReplyLength) << sim.log();
+    EXPECT_TRUE(sim.isRunning());
+}
+
+TEST(SimEndToEnd, ALogThatCannotBeWrittenIsSaidAndEndsWithStatus74) {
+    SimProcess sim({"--log", "/dev/full"});
+    LineEnd line(sim.devicePath());
+    line.send(requestFor(1));
+    EXPECT_EQ(line.receive(kReplyLength).size(), kReplyLength) << "it serves on without its log";
+    EXPECT_EQ(sim.stop(), 74);
+    EXPECT_NE(sim.log().find("cannot write the log to /dev/full"), std::string::npos) << sim.log();
+}
+
 TEST(SimEndToEnd, KilledSimulatorIsGoneAtOnce) {
     SimProcess sim;
     EXPECT_TRUE(sim.isRunning());
@@ -348,9 +399,25 @@ TEST(SimEndToEnd, BadOptionsAreRefusedWithUsage) {
             EXPECT_NE(std::string(error.what()).find("usage: darq-sim"), std::string::npos);
         }
     }
-    const int status = std::system((std::string(DARQ_SIM_PATH) + " --bogus 2>/dev/null").c_str());
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 64);
+}
+
+TEST(SimEndToEnd, ExitStatusFollowsTheTableOfAllPrograms) {
+    const struct {
+        const char* arguments;
+        int status;
+    } cases[] = {
+        {"--bogus 2>/dev/null", 64},
+        {"--device /nonexistent/ttyUSB9 2>/dev/null", 2},
+        {"--log /nonexistent/sim.log 2>/dev/null", 74},
+        {"--version >/dev/full", 74},
+        {"-V >/dev/null", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const int status = std::system((std::string(DARQ_SIM_PATH) + " " + c.arguments).c_str());
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), c.status);
+    }
 }
 
 } // namespace

@@ -360,9 +360,10 @@ TEST(SimParseOptions, AcceptsTheCommandLineAndRefusesBadValues) {
     EXPECT_EQ(defaults.options->turnaroundMs, 5);
     EXPECT_FALSE(defaults.options->fixedReading);
 
-    const OptionsParse full = parseOptions(
-        {"--address", "1,5,9-11", "--rate", "4800", "--total-high", "7", "--flow=-5", "--no-pacing",
-         "--echo", "0.25", "--seed", "18446744073709551615", "--baud", "1200", "--link", "/tmp/x"});
+    const OptionsParse full =
+        parseOptions({"--address", "1,5,9-11", "--rate", "4800", "--total-high", "7", "--flow=-5",
+                      "--no-pacing", "--echo", "0.25", "--seed", "18446744073709551615", "--baud",
+                      "1200", "--link", "/tmp/x", "--"});
     ASSERT_TRUE(full.options) << full.error;
     EXPECT_EQ(full.options->addresses, (std::vector<int>{1, 5, 9, 10, 11}));
     EXPECT_EQ(full.options->answerRate, 4800);
@@ -377,16 +378,44 @@ TEST(SimParseOptions, AcceptsTheCommandLineAndRefusesBadValues) {
     EXPECT_EQ(full.options->linkPath, "/tmp/x");
 
     const struct {
+        const char* address;
+        const char* host;
+        int port;
+    } listened[] = {
+        {":5020", "127.0.0.1", 5020}, {"[::1]:0", "::1", 0}, {"gw.local:502", "gw.local", 502}};
+    for (const auto& c : listened) {
+        const OptionsParse parse = parseOptions({"--listen", c.address});
+        ASSERT_TRUE(parse.options && parse.options->listen) << parse.error;
+        EXPECT_EQ(parse.options->listen->host, c.host);
+        EXPECT_EQ(parse.options->listen->port, c.port);
+    }
+
+    const struct {
         std::vector<std::string> arguments;
         const char* reason;
     } refused[] = {
-        {{"--address", "256"}, "--address"},     {{"--address", "1x"}, "--address"},
-        {{"--address", "5-1"}, "--address"},     {{"--rate", "1000"}, "--rate"},
-        {{"--baud", "1234"}, "--baud"},          {{"--bad-crc", "1.5"}, "probability"},
-        {{"--noise", "nan"}, "probability"},     {{"--total-high", "-1"}, "--total-high"},
-        {{"--flow", "2147483648"}, "--flow"},    {{"--seed", "-3"}, "--seed"},
-        {{"--turnaround"}, "needs a value"},     {{"--no-pacing=1"}, "takes no value"},
-        {{"--bogus"}, "unknown option --bogus"}, {{"extra"}, "unknown option extra"},
+        {{"--address", "256"}, "--address"},
+        {{"--address", "1x"}, "--address"},
+        {{"--address", "5-1"}, "--address"},
+        {{"--rate", "1000"}, "--rate"},
+        {{"--baud", "1234"}, "--baud"},
+        {{"--bad-crc", "1.5"}, "probability"},
+        {{"--noise", "nan"}, "probability"},
+        {{"--total-high", "-1"}, "--total-high"},
+        {{"--flow", "2147483648"}, "--flow"},
+        {{"--seed", "-3"}, "--seed"},
+        {{"--turnaround"}, "--turnaround"},
+        {{"--no-pacing=1"}, "--no-pacing"},
+        {{"--bogus"}, "unknown option --bogus"},
+        {{"-v"}, "unknown option -v"},
+        {{"extra"}, "unexpected argument extra"},
+        {{"--echo", "0x1"}, "probability"},
+        {{"--noise", "1e-1"}, "probability"},
+        {{"--bad-crc", " 0.5"}, "probability"},
+        {{"--no-reply", "+0.5"}, "probability"},
+        {{"--listen", "5020"}, "--listen"},
+        {{"--listen", ":65536"}, "--listen"},
+        {{"--listen", ":502", "--link", "/tmp/x"}, "cannot go with --device or --link"},
     };
     for (const auto& c : refused) {
         const OptionsParse parse = parseOptions(c.arguments);

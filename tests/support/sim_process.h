@@ -1,8 +1,9 @@
 #pragma once
 
+#include "common/child_process.h"
+
 #include <optional>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace darq::testing {
@@ -13,27 +14,32 @@ public:
     // Starts darq-sim with these extra arguments and waits (up to 5 s) for its device path line.
     // Throws std::runtime_error if it does not start.
     explicit SimProcess(const std::vector<std::string>& arguments = {});
-    ~SimProcess(); // SIGTERM, then SIGKILL after 2 s; reaps the child
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
 
-    const std::string& devicePath() const; // the pseudo-terminal (or --device) path it serves
-    bool isRunning();
-    void kill();             // SIGKILL at once, as a peer that vanishes
-    std::string log() const; // what it logged (it is started with --log <tempfile>)
+    const std::string& devicePath() const { return devicePath_; } // the path it serves
+    bool isRunning() { return !process_.wait(0); }
+    void kill() { process_.kill(); } // SIGKILL at once, as a peer that vanishes
+    // What it logged: it is started with --log <tempfile> first, and its stderr goes there too.
+    std::string log() const;
 
     // SIGTERM, then waits up to 5 s for the end (SIGKILL after that). The exit status when it
-    // ended by itself, none when it had to be killed or was gone already.
+    // ended by itself, none when it had to be killed.
     std::optional<int> stop();
 
 private:
-    // Reaps the child if it has ended; waits up to `timeoutMs` for that.
-    bool reap(int timeoutMs);
+    // A file of our own for the log, removed again with the SimProcess.
+    struct LogFile {
+        LogFile();
+        LogFile(const LogFile&) = delete;
+        LogFile& operator=(const LogFile&) = delete;
+        ~LogFile();
+        std::string path;
+    };
 
-    pid_t pid_ = -1;
-    std::optional<int> waitStatus_;
+    LogFile log_;
+    ChildProcess process_;
     std::string devicePath_;
-    std::string logPath_;
 };
 
 } // namespace darq::testing

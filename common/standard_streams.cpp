@@ -1,4 +1,4 @@
-#include "serial/standard_streams.h"
+#include "common/standard_streams.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "serial/interrupt_notifier.h"
+#include "common/interrupt_notifier.h"
 
 #include <QSocketNotifier>
 

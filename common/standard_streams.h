@@ -9,9 +9,9 @@ struct ClosedStandardStreams {
     bool error = false;
 };
 
-// Opens each closed standard stream on /dev/null. Otherwise the serial port, opened later, would
-// get the lowest free descriptor, 1 say, and everything printed would go out on the line to the
-// instrument. Call first thing in main.
+// Opens each closed standard stream on /dev/null. Otherwise the serial port (or the simulator's
+// pseudo-terminal), opened later, would get the lowest free descriptor, 1 say, and everything
+// printed would go out on the line. Call first thing in main.
 ClosedStandardStreams reopenClosedStandardStreams();
 
 } // namespace darq

@@ -1,16 +1,15 @@
-#include "child_process.h"
+#include "common/child_process.h"
 
-#include "process_footprint.h"
+#include "common/process_usage.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -18,7 +17,7 @@
 
 extern char** environ;
 
-namespace darq::bench {
+namespace darq {
 
 namespace {
 
@@ -26,6 +25,7 @@ using Clock = std::chrono::steady_clock;
 
 // How often the memory of a child is looked at while its output is awaited.
 constexpr int kSampleEveryMs = 10;
+constexpr int kStopGraceMs = 5000;
 
 int remainingMs(Clock::time_point deadline) {
     const auto left =
@@ -62,6 +62,34 @@ std::vector<char*> pointersTo(std::vector<std::string>& texts) {
     return pointers;
 }
 
+// Runs in the child between fork and exec: async-signal-safe calls only.
+[[noreturn]] void becomeProgram(char* const argv[], char* const envp[], const char* stderrPath,
+                                int stdoutFd, pid_t parent) {
+    if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent) {
+        ::_exit(127);
+    }
+    const int stderrFd = ::open(stderrPath, O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (stderrFd < 0 || ::dup2(stdoutFd, STDOUT_FILENO) < 0 ||
+        ::dup2(stderrFd, STDERR_FILENO) < 0) {
+        ::_exit(127);
+    }
+    // Descriptors the parent holds (a serial port, the other end of a pseudo-terminal) must not
+    // stay open in the child, or closing them in the parent would not be seen.
+    if (::close_range(3, ~0U, 0) != 0) {
+        for (int fd = 3; fd < 1024; ++fd) {
+            ::close(fd);
+        }
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execve(argv[0], argv, envp);
+    for (const char* part : {"cannot start ", const_cast<const char*>(argv[0]), "\n"}) {
+        [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, part, std::strlen(part));
+    }
+    ::_exit(127);
+}
+
 } // namespace
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments)
@@ -69,33 +97,29 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                            const Options& options) {
-    int pipeEnds[2];
-    if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
-        throw std::runtime_error("cannot make a pipe: " + std::string(std::strerror(errno)));
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, options.stderrPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-
     std::vector<std::string> argumentTexts{program};
     argumentTexts.insert(argumentTexts.end(), arguments.begin(), arguments.end());
     std::vector<std::string> environmentTexts = environmentWith(options.environment);
     const std::vector<char*> argv = pointersTo(argumentTexts);
     const std::vector<char*> envp = pointersTo(environmentTexts);
 
-    spawned_ = Clock::now();
-    const int spawnError =
-        ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeEnds[1]);
-    if (spawnError != 0) {
-        ::close(pipeEnds[0]);
-        pid_ = -1;
-        throw std::runtime_error("cannot start " + program + ": " + std::strerror(spawnError));
+    int output[2];
+    if (::pipe2(output, O_CLOEXEC) != 0) {
+        throw std::runtime_error("cannot start " + program + ": " + std::strerror(errno));
     }
-    stdoutFd_ = pipeEnds[0];
+    const pid_t parent = ::getpid();
+    started_ = Clock::now();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        becomeProgram(argv.data(), envp.data(), options.stderrPath.c_str(), output[1], parent);
+    }
+    const int forkError = errno;
+    ::close(output[1]);
+    if (pid_ < 0) {
+        ::close(output[0]);
+        throw std::runtime_error("cannot start " + program + ": " + std::strerror(forkError));
+    }
+    stdoutFd_ = output[0];
 }
 
 ChildProcess::~ChildProcess() {
@@ -116,6 +140,9 @@ ChildProcess::Output ChildProcess::readMore(int timeoutMs) {
     }
     char buffer[4096];
     const ssize_t count = ::read(stdoutFd_, buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) {
+        return Output::NothingYet;
+    }
     if (count <= 0) {
         ::close(stdoutFd_);
         stdoutFd_ = -1;
@@ -161,10 +188,11 @@ std::optional<ChildProcess::Ending> ChildProcess::wait(int timeoutMs) {
         int status = 0;
         rusage usage{};
         const pid_t reaped = ::wait4(pid_, &status, WNOHANG, &usage);
+        // Reaped by someone else, it has ended with a status we cannot know.
         if (reaped == pid_ || (reaped < 0 && errno != EINTR)) {
             ending_ =
-                Ending{WIFEXITED(status) ? WEXITSTATUS(status) : -1, cpuMs(usage),
-                       std::chrono::duration<double, std::milli>(Clock::now() - spawned_).count()};
+                Ending{reaped == pid_ && WIFEXITED(status) ? WEXITSTATUS(status) : -1, cpuMs(usage),
+                       std::chrono::duration<double, std::milli>(Clock::now() - started_).count()};
             break;
         }
         if (Clock::now() >= deadline) {
@@ -175,16 +203,22 @@ std::optional<ChildProcess::Ending> ChildProcess::wait(int timeoutMs) {
     return ending_;
 }
 
-std::optional<ChildProcess::Ending> ChildProcess::stop() {
-    if (pid_ <= 0 || ending_) {
-        return ending_;
+std::optional<ChildProcess::Ending> ChildProcess::signalAndWait(int signal, int timeoutMs) {
+    if (pid_ > 0 && !ending_) {
+        ::kill(pid_, signal);
     }
-    ::kill(pid_, SIGTERM);
-    if (auto ending = wait(2000)) {
-        return ending;
-    }
-    ::kill(pid_, SIGKILL);
-    return wait(5000);
+    return wait(timeoutMs);
 }
 
-} // namespace darq::bench
+std::optional<ChildProcess::Ending> ChildProcess::stop() {
+    if (auto ending = signalAndWait(SIGTERM, kStopGraceMs)) {
+        return ending;
+    }
+    return kill();
+}
+
+std::optional<ChildProcess::Ending> ChildProcess::kill() {
+    return signalAndWait(SIGKILL, kStopGraceMs);
+}
+
+} // namespace darq

@@ -302,7 +302,12 @@ private:
             return std::strerror(errno);
         }
         if (code == MOSQ_ERR_TLS && !lastLogError_.empty()) {
-            return lastLogError_;
+            if (lastLogError_.find("certificate verify failed") != std::string::npos) {
+                return "its TLS certificate is not signed by the CA in \"" + settings_.caFile +
+                       "\" or not made out to " + settings_.broker.host +
+                       " (certificate verify failed)";
+            }
+            return "TLS: " + lastLogError_;
         }
         if (code == MOSQ_ERR_EAI) {
             return "the host name cannot be looked up";

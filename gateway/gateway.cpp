@@ -397,11 +397,15 @@ private:
         return true;
     }
 
+    // At most a window's worth in memory: while the broker is away the rest waits on the disk.
     void takeOutbox() {
         std::deque<SpooledRecord> taken;
         {
             const std::lock_guard<std::mutex> lock(mutex_);
-            taken.swap(outbox_);
+            while (!outbox_.empty() && inFlight_.size() + taken.size() < kWindow) {
+                taken.push_back(std::move(outbox_.front()));
+                outbox_.pop_front();
+            }
         }
         if (taken.empty()) {
             return;

@@ -53,10 +53,10 @@ ConfigFile readConfigFile(const std::string& path) {
         }
         for (const ConfigEntry& earlier : config.entries) {
             if (earlier.name == entry.name) {
-                config.entries.clear();
-                config.error = where + ": " + entry.name + " is given a second time (first at " +
-                               earlier.where + ")";
-                return config;
+                ConfigFile refused;
+                refused.error = where + ": " + entry.name + " is given a second time (first at " +
+                                earlier.where + ")";
+                return refused;
             }
         }
         config.entries.push_back(std::move(entry));

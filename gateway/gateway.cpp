@@ -37,7 +37,8 @@ constexpr auto kConnectTimeout = seconds(10);
 // At the stop, how long a connected broker gets to acknowledge what waits, and the goodbye.
 constexpr auto kStopGrace = seconds(3);
 constexpr auto kGoodbyeGrace = seconds(1);
-constexpr auto kDropReportInterval = seconds(60);
+// A trouble that lasts is told again at most this often.
+constexpr auto kReportInterval = seconds(60);
 constexpr int kKeepAliveSeconds = 30;
 constexpr int kQos = 1;
 
@@ -79,6 +80,7 @@ public:
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             incoming_.emplace_back(address, recordJson);
+            ++received_;
         }
         spoolWake_.notify_one();
     }
@@ -137,6 +139,7 @@ private:
         std::uint64_t droppedReported = 0;
         auto dropReportDue = Clock::now();
         std::string lastError;
+        auto errorReportDue = Clock::now();
         for (;;) {
             std::vector<std::pair<int, std::string>> incoming;
             std::uint64_t ackedThrough = 0;
@@ -188,14 +191,16 @@ private:
                 }
                 waiting_ = spool_->pending();
                 dropped_ = spool_->dropped();
+                spooled_ += incoming.size();
             }
             if (!fresh.empty()) {
                 wakeLink();
             }
             // One line when a trouble starts, then one a minute at most while it lasts.
-            if (!error.empty() && (error != lastError || now >= dropReportDue)) {
+            if (!error.empty() && (error != lastError || now >= errorReportDue)) {
                 say(error);
                 lastError = error;
+                errorReportDue = now + kReportInterval;
             }
             const std::uint64_t dropped = spool_->dropped();
             if (dropped > droppedReported && (droppedReported == 0 || now >= dropReportDue)) {
@@ -203,7 +208,7 @@ private:
                     std::to_string(settings_.spoolMax) + ": the oldest are dropped, " +
                     std::to_string(dropped) + " so far");
                 droppedReported = dropped;
-                dropReportDue = now + kDropReportInterval;
+                dropReportDue = now + kReportInterval;
             }
             if (finish) {
                 return;
@@ -228,18 +233,20 @@ private:
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
                 stopping = stopping_;
-                drained = incoming_.empty() && waiting_ == 0;
+                drained = spooled_ == received_ && waiting_ == 0;
             }
             if (stopping) {
                 if (!stopDeadline_) {
                     stopDeadline_ = now + kStopGrace;
                 }
-                if (state_ == LinkState::Waiting || (state_ == LinkState::Connected && drained) ||
-                    now >= *stopDeadline_) {
+                // A broker not reached at the first try is not waited for; a run too short to
+                // have tried yet still gets its one try.
+                const bool given = state_ == LinkState::Waiting && attempted_;
+                if (given || (state_ == LinkState::Connected && drained) || now >= *stopDeadline_) {
                     break;
                 }
             }
-            if (state_ == LinkState::Waiting && now >= nextAttempt_ && !stopping) {
+            if (state_ == LinkState::Waiting && now >= nextAttempt_ && !(stopping && attempted_)) {
                 connect();
             }
             if (state_ == LinkState::Connecting && now - attemptStart_ >= kConnectTimeout) {
@@ -286,6 +293,7 @@ private:
     std::string statusTopic() const { return settings_.topicPrefix + "/status"; }
 
     void connect() {
+        attempted_ = true;
         attemptStart_ = Clock::now();
         lastLogError_.clear();
         const int code = mosquitto_connect_async(mosq_, settings_.broker.host.c_str(),
@@ -505,12 +513,15 @@ private:
     std::uint64_t ackedThrough_ = 0;                    // from the network to the spool
     std::size_t waiting_ = 0;                           // in the spool, unacknowledged
     std::uint64_t dropped_ = 0;
+    std::uint64_t received_ = 0; // records handed over by the reading loop
+    std::uint64_t spooled_ = 0;  // of those, the records the spool thread has taken in
     bool stopping_ = false;
     bool linkDone_ = false;
 
     // The network thread's own.
     mosquitto* mosq_ = nullptr;
     LinkState state_ = LinkState::Waiting;
+    bool attempted_ = false;
     std::deque<InFlight> inFlight_;
     Clock::time_point nextAttempt_{};
     Clock::time_point attemptStart_{};

@@ -64,25 +64,25 @@ protected:
         return std::make_unique<ChildProcess>(arguments, folder_.file(name), environment);
     }
 
+    // mosquitto_sub on the broker's plain port, on a topic under the test's prefix.
+    static std::vector<std::string> subscriberArguments(const Broker& broker,
+                                                        const std::string& topic,
+                                                        const std::vector<std::string>& extra) {
+        std::vector<std::string> arguments = {
+            "/usr/bin/mosquitto_sub",      "-h", "127.0.0.1",    "-p",
+            std::to_string(broker.port()), "-t", kPrefix + topic};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        return arguments;
+    }
+
     // A subscriber with a session the broker keeps, so that it misses nothing while either of
     // them restarts.
     std::unique_ptr<ChildProcess> subscribe(const Broker& broker,
-                                            const std::vector<std::string>& extra = {}) {
-        std::vector<std::string> arguments = {"/usr/bin/mosquitto_sub",
-                                              "-h",
-                                              "127.0.0.1",
-                                              "-p",
-                                              std::to_string(broker.port()),
-                                              "-t",
-                                              kPrefix + "/#",
-                                              "-v",
-                                              "-q",
-                                              "1",
-                                              "-c",
-                                              "-i",
-                                              "darq-test-subscriber"};
-        arguments.insert(arguments.end(), extra.begin(), extra.end());
-        auto subscriber = std::make_unique<ChildProcess>(arguments, folder_.file("subscriber"));
+                                            const std::vector<std::string>& credentials = {}) {
+        std::vector<std::string> options = {"-v", "-q", "1", "-c", "-i", "darq-test-subscriber"};
+        options.insert(options.end(), credentials.begin(), credentials.end());
+        auto subscriber = std::make_unique<ChildProcess>(subscriberArguments(broker, "/#", options),
+                                                         folder_.file("subscriber"));
         EXPECT_TRUE(eventually(
             [&] {
                 return readFile(folder_.file("mosquitto.err")).find("as darq-test-subscriber") !=
@@ -93,20 +93,9 @@ protected:
     }
 
     // The status the broker keeps for new subscribers.
-    std::string retainedStatus(const Broker& broker, const std::vector<std::string>& extra = {}) {
-        std::vector<std::string> arguments = {"/usr/bin/mosquitto_sub",
-                                              "-h",
-                                              "127.0.0.1",
-                                              "-p",
-                                              std::to_string(broker.port()),
-                                              "-t",
-                                              kPrefix + "/status",
-                                              "-C",
-                                              "1",
-                                              "-W",
-                                              "2"};
-        arguments.insert(arguments.end(), extra.begin(), extra.end());
-        ChildProcess reader(arguments, folder_.file("status"));
+    std::string retainedStatus(const Broker& broker) {
+        ChildProcess reader(subscriberArguments(broker, "/status", {"-C", "1", "-W", "2"}),
+                            folder_.file("status"));
         reader.wait(seconds(10));
         std::string status = reader.output();
         return status.substr(0, status.find('\n'));

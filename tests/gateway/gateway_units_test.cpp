@@ -1,10 +1,15 @@
 #include "broker_process.h"
 #include "gateway/config_file.h"
 #include "gateway/gateway_options.h"
+#include "gateway/service_notifier.h"
 #include "gateway/spool.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace darq {
 namespace {
@@ -251,6 +256,37 @@ TEST(Spool, NumberIsAddedAsTheRecordsLastField) {
     EXPECT_EQ(withSequenceNumber("{\"a\":1}\n", 5), "{\"a\":1,\"seq\":5}");
     EXPECT_EQ(withSequenceNumber("{ }", 1), "{ \"seq\":1}");
     EXPECT_EQ(withSequenceNumber("", 2), "{\"seq\":2}");
+}
+
+TEST(ServiceNotifier, TellsSystemdItIsReadyAndAliveWithoutADatagramPerReading) {
+    const TemporaryFolder folder;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = folder.file("notify");
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    const int systemd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    ASSERT_EQ(::bind(systemd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::setenv("NOTIFY_SOCKET", path.c_str(), 1);
+    ::setenv("WATCHDOG_USEC", "60000000", 1);
+    ::setenv("WATCHDOG_PID", std::to_string(::getpid()).c_str(), 1);
+
+    ServiceNotifier notifier;
+    notifier.ready();
+    for (int reading = 0; reading < 1000; ++reading) {
+        notifier.alive();
+    }
+    notifier.stopping();
+    std::string told;
+    char datagram[256];
+    for (ssize_t size; (size = ::recv(systemd, datagram, sizeof datagram, 0)) > 0;) {
+        told.append(datagram, static_cast<std::size_t>(size)) += ";";
+    }
+    EXPECT_EQ(told, "READY=1;WATCHDOG=1;STOPPING=1;");
+    EXPECT_EQ(notifier.alivePeriod(), std::chrono::milliseconds(30000));
+    ::unsetenv("NOTIFY_SOCKET");
+    ::unsetenv("WATCHDOG_USEC");
+    ::unsetenv("WATCHDOG_PID");
+    ::close(systemd);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mosquitto.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,6 +56,10 @@ std::string checkTopicPrefix(const std::string& prefix) {
     }
     if (prefix.back() == '/') {
         return "the topic prefix " + quoted(prefix) + " must not end in /";
+    }
+    if (mosquitto_validate_utf8(prefix.c_str(), static_cast<int>(prefix.size())) !=
+        MOSQ_ERR_SUCCESS) {
+        return "the topic prefix " + quoted(prefix) + " is not valid UTF-8 text";
     }
     return {};
 }

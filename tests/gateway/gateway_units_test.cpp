@@ -52,6 +52,7 @@ TEST(GatewayOptions, RefuseWhatCannotWorkWithTheReasonAndFillInTheDefaults) {
         {{"mqtt://broker", std::string("plant/+/x")}, "must not hold + or #"},
         {{"mqtt://broker", std::string("plant/#")}, "must not hold + or #"},
         {{"mqtt://broker", std::string("plant/")}, "must not end in /"},
+        {{"mqtt://broker", std::string("plant/\xff")}, "not valid UTF-8"},
         {{"mqtt://broker", {}, {}, {}, {}, std::string("0")}, "at least 1"},
         {{"", {}, {}, {}, folder.file("spool")}, "go with --mqtt"},
     };

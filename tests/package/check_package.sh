@@ -51,6 +51,11 @@ for program in darq-read darq-sim; do
         "\./usr/share/bash-completion/completions/$program( -> darq-read)?$" "$contents"
 done
 
+expect "installs the gateway's service" "\./usr/lib/systemd/system/darq-read@\.service$" "$contents"
+expect "installs the example config" "\./etc/darq/example\.conf$" "$contents"
+expect "keeps an edited example config" "^/etc/darq/example\.conf$" \
+    "$(dpkg-deb --ctrl-tarfile "$tools" | tar -xO ./conffiles)"
+
 contents="$(dpkg-deb -c "$flowtest")"
 expect "installs darq-flowtest" "\./usr/bin/darq-flowtest$" "$contents"
 expect "installs the manual page of darq-flowtest" "\./usr/share/man/man1/darq-flowtest\.1\.gz$" \

@@ -17,6 +17,7 @@ void addReadCpu(RunRows& rows, const Progress& progress);
 void addBusCycle(RunRows& rows, const Progress& progress);
 void addScanSweep(RunRows& rows, const Progress& progress);
 void addFindTimes(RunRows& rows, const Progress& progress);
+void addNetworkReads(RunRows& rows, const Progress& progress);
 
 // The window (window_figures.cpp).
 void addWindowReadCycles(RunRows& rows, const Progress& progress);

@@ -61,6 +61,11 @@ constexpr Figure kFigures[] = {
      "  spawn to exit over the sum of the attempt budgets (25 bytes' wire time rounded up + "
      "50 ms). A subset: the full 516 attempts\n"
      "  take 81 s, which the find figure spends once.\n"},
+    {"tcp", addNetworkReads, true,
+     "TCP: the same paced readings of darq-read at 9600 Bd from a darq-sim on a pseudo-terminal "
+     "and from one serving loopback TCP\n"
+     "  (darq-sim --listen), as through a serial device server: what the socket adds to a "
+     "reading.\n"},
     {"find", addFindTimes, false,
      "Time to find: one darq-read --scan --all in the default order (9600, 4800, 2400, 1200; "
      "address 1, then 0, 2-128) against\n"

@@ -101,6 +101,34 @@ void addReadLatencies(RunRows& rows, const Progress& progress) {
              double(peakKiB) / 1024.0, Unit::MiB);
 }
 
+void addNetworkReads(RunRows& rows, const Progress& progress) {
+    const std::string reads = std::to_string(kLatencyReads);
+    progress.say("darq-read, " + reads + " reads over a pseudo-terminal, then over loopback TCP");
+    Simulator pty(pacedSimulatorArguments());
+    Simulator server(pacedSimulatorArguments({"--listen", "127.0.0.1:0"}));
+    std::optional<double> medians[2];
+    for (const Simulator* simulator : {&pty, &server}) {
+        const bool network = simulator == &server;
+        const DarqReadRun run = runDarqRead({"--port", simulator->device(), "--count", reads,
+                                             "--interval", "0", "--format", "csv"},
+                                            kLatencyReads * 1000 + 10000);
+        const CsvOutput csv(run.output);
+        const int decoded = csv.countWhere("outcome", "decoded");
+        const std::vector<double> latency = latencies(csv);
+        const std::string figure = network ? "  same reads over loopback TCP (darq-sim --listen)"
+                                           : "darq-read latency_ms, " + reads + " reads, pty";
+        medians[network] = ifAny(latency, median);
+        rows.add(figure, "9600", "median", medians[network], Unit::Milliseconds)
+            .withNote(run.problem.empty() ? fraction(decoded, kLatencyReads) + " decoded"
+                                          : run.problem);
+        rows.add(figure, "9600", "p95", ifAny(latency, p95), Unit::Milliseconds);
+    }
+    rows.add("  TCP over pty", "9600", "median difference",
+             medians[0] && medians[1] ? std::optional<double>(*medians[1] - *medians[0])
+                                      : std::nullopt,
+             Unit::Milliseconds);
+}
+
 void addReadCpu(RunRows& rows, const Progress& progress) {
     Simulator simulator({"--no-pacing", "--turnaround", "0"});
     const std::string timeout = std::to_string(kUnpacedTimeoutMs);

@@ -3,6 +3,7 @@
 #include "protocol/number_list.h"
 #include "protocol/read_request.h"
 #include "serial/instrument_search.h"
+#include "serial/port_names.h"
 
 #include <QCommandLineParser>
 #include <QStringList>
@@ -195,6 +196,11 @@ ParsedReadOptions parseReadOptions(const std::vector<std::string>& arguments) {
     if (options.port.empty() && !options.listPorts) {
         return fail("--port is required");
     }
+    const QString device = QString::fromStdString(options.port);
+    if (isNetworkDevice(device) && !networkAddress(device)) {
+        return fail("a device server is given as tcp://HOST:PORT with a port from 1 to 65535, not " +
+                    quoted(options.port));
+    }
     if (options.findAll && !options.scan) {
         return fail("--all goes with --scan");
     }
@@ -229,7 +235,8 @@ std::string helpText() {
            "                        means /dev/ttyXXX, other names without a / are relative\n"
            "                        paths; COM1 and COM2 map as in the window (DARQ_COM1,\n"
            "                        DARQ_COM2, else the window's assignment, else the first\n"
-           "                        and second USB adapter, else /dev/ttyS0, /dev/ttyS1)\n"
+           "                        and second USB adapter, else /dev/ttyS0, /dev/ttyS1);\n"
+           "                        tcp://HOST:PORT reads through a serial device server\n"
            "  -a, --address LIST    instrument bus address 0 to 128 (default 1); a list such as\n"
            "                        1,3,10-20 polls each in turn; with --scan, where to search\n"
            "                        (default 0-128, address 1 first)\n"

@@ -14,6 +14,9 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -543,6 +546,97 @@ TEST(ReadingRecordJson, FlowAndTotalAreNumbersWithTheInstrumentsOwnDecimals) {
     }
     record.outcome = darq::judgeReply({}, darq::encodeReply(1, {1250, 2, 0, 50, 2}));
     EXPECT_NE(darq::jsonObject(record).find("\"flow\":12.50,\"total\":0.50,"), std::string::npos);
+}
+
+// A free loopback port: bound, noted and let go.
+quint16 freeLoopbackPort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+TEST(DarqReadOverTcp, ReadsAnAddressListAndScansThroughADeviceServer) {
+    std::vector<std::string> instrument = withFaults({"--address", "1,5"});
+    instrument.insert(instrument.end(), {"--listen", "127.0.0.1:0"});
+    SimProcess server(instrument);
+    ASSERT_EQ(server.devicePath().rfind("tcp://127.0.0.1:", 0), 0u) << server.devicePath();
+
+    const ProgramRun list = runDarqRead({"--port", server.devicePath(), "-a", "1,5", "-f", "csv"});
+    EXPECT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_TRUE(std::regex_match(
+        list.out, std::regex("time,.*\n(\\S+,[15],decoded,1234\\.56,712345\\.678,17,ok,\\d+\\.\\d,"
+                             "9600,false,,true," +
+                             server.devicePath() + "\n){2}")))
+        << list.out;
+
+    QProcess scan;
+    scan.start(QStringLiteral(DARQ_READ_PATH),
+               toQt({"--port", server.devicePath(), "--scan", "-a", "3-6", "-b", "9600"}));
+    const ProgramRun found = finish(scan);
+    EXPECT_EQ(found.exitCode, 0) << found.err;
+    EXPECT_NE(found.err.find("Instrument found: address 5 at 9600 Bd."), std::string::npos)
+        << found.err;
+}
+
+TEST(DarqReadOverTcp, AServerThatRefusesStaysSilentOrHangsUpIsToldNotWaitedFor) {
+    const quint16 closedPort = freeLoopbackPort();
+    const std::string refusedDevice = "tcp://127.0.0.1:" + std::to_string(closedPort);
+    const ProgramRun refused = runDarqRead({"--port", refusedDevice});
+    EXPECT_EQ(refused.exitCode, 2) << refused.err;
+    EXPECT_NE(refused.err.find(refusedDevice + ": cannot connect: "), std::string::npos)
+        << refused.err;
+
+    // A server that takes the connection and the request: silent, or hanging up mid-reply.
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    bool hangUpMidReply = false;
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        QTcpSocket* client = server.nextPendingConnection();
+        QObject::connect(client, &QTcpSocket::readyRead, client, [&hangUpMidReply, client] {
+            client->readAll();
+            if (hangUpMidReply) {
+                client->write(QByteArray("\x01\x03\x0C\x00", 4));
+                client->flush();
+                client->disconnectFromHost();
+            }
+        });
+    });
+    const std::string device = "tcp://127.0.0.1:" + std::to_string(server.serverPort());
+    const ProgramRun silent = runOnLine({"--port", device, "-t", "300"});
+    EXPECT_EQ(silent.exitCode, 1) << silent.err;
+    EXPECT_EQ(silent.out.rfind("no data\n", 0), 0u) << silent.out;
+
+    hangUpMidReply = true;
+    const ProgramRun dropped = runOnLine({"--port", device, "-t", "300"});
+    EXPECT_EQ(dropped.exitCode, 2) << dropped.err;
+    EXPECT_NE(dropped.err.find(device + ": port lost while open"), std::string::npos)
+        << dropped.err;
+}
+
+TEST(DarqReadOverTcp, ReconnectReadsAgainOnceTheServerIsBack) {
+    const std::string address = "127.0.0.1:" + std::to_string(freeLoopbackPort());
+    std::vector<std::string> instrument = kFixedValues;
+    instrument.insert(instrument.end(), {"--listen", address});
+    auto server = std::make_unique<SimProcess>(instrument);
+    QProcess process;
+    startDarqRead(process, {"--port", "tcp://" + address, "--count", "0", "--interval", "200",
+                            "--reconnect", "-f", "csv"});
+    QByteArray out;
+    const auto readUntil = [&](const std::regex& wanted) {
+        for (int wait = 0; wait < 150 && !std::regex_search(out.toStdString(), wanted); ++wait) {
+            process.waitForReadyRead(100);
+            out += process.readAllStandardOutput();
+        }
+        return std::regex_search(out.toStdString(), wanted);
+    };
+    ASSERT_TRUE(readUntil(std::regex(",decoded,"))) << out.toStdString();
+    server.reset();
+    ASSERT_TRUE(readUntil(std::regex(",port-lost,"))) << out.toStdString();
+    server = std::make_unique<SimProcess>(instrument);
+    EXPECT_TRUE(readUntil(std::regex(",port-lost,[^\\n]*\\n(\\S+,1,port-lost,[^\\n]*\\n)*\\S+,1,decoded,")))
+        << out.toStdString();
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    EXPECT_EQ(finish(process).exitCode, 0);
 }
 
 } // namespace

@@ -173,6 +173,7 @@ TEST(ReadOptions, ListsGoWithTheReadingAndTheSearchTheyFit) {
         {{"-p", "COM1", "-a", "20-10"}, {}, {}, "runs backwards"},
         {{"-p", "COM1", "-a", "127-129"}, {}, {}, "outside 0 to 128"},
         {{"--list-ports", "--scan"}, {}, {}, "--list-ports takes no reading or search options"},
+        {{"-p", "tcp://192.168.1.20"}, {}, {}, "tcp://HOST:PORT with a port from 1 to 65535"},
         {{"-p", "COM1", "--", "-a", "3"}, {}, {}, "unexpected argument \"-a\""},
         {{"-p", "COM1", "-b", "9600,300"}, {}, {}, "\"9600,300\""},
         {{"-a", "1"}, {}, {}, "--port is required"},

@@ -831,6 +831,22 @@ TEST_F(Form1Test, TrafficLogLatencyMeansWhatDarqReadsDoes) {
     EXPECT_NEAR(median(window), median(command), 2.0);
 }
 
+TEST_F(Form1Test, ReadsThroughADeviceServerAssignedToCom1) {
+    std::vector<std::string> instrument = fixedReading(98765, 3, 0, 4321, 1);
+    instrument.insert(instrument.end(), {"--listen", "127.0.0.1:0"});
+    SimProcess server(instrument);
+    ASSERT_TRUE(assignDevice(1, QString::fromStdString(server.devicePath())));
+    const auto forget = qScopeGuard([] { assignDevice(1, QString()); });
+    form_ = new Form1;
+    form_->show();
+    // The connection opens in the background; the window stays usable meanwhile.
+    ASSERT_TRUE(waitFor([&] { return port()->PortOpen(); }));
+    EXPECT_EQ(portCaption(), kOpenCaption);
+    readOnce();
+    EXPECT_EQ(flowShown(), "98.765");
+    EXPECT_EQ(totalShown(), "432.1");
+}
+
 TEST_F(Form1Test, TrafficLogShowsEveryExchangeAsItWasOnTheLineAndSavesIt) {
     std::vector<std::string> instrument = fixedReading(98765, 3, 0, 4321, 1);
     instrument.insert(instrument.end(), {"--seed", "11", "--bad-crc", "0.3", "--no-reply", "0.3",

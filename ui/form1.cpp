@@ -8,7 +8,6 @@
 #include "ui/traffic_log_window.h"
 #include "ui/window_menu.h"
 
-#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -74,25 +73,16 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
         Combo2_Change();
     });
 
-    // The right-click menu that assigns devices to the ports; the window's further commands go
-    // there too.
-    auto* windowMenu = new WindowMenu(this);
+    auto* windowMenu = new WindowMenu(this, menuBar);
     // A new device for the selected port is taken up at once, as a click on its button would.
     connect(windowMenu, &WindowMenu::deviceAssigned, this, [this](int commPort) {
         if (commPort == MSComm1->CommPort()) {
             Option1_Click(commPort - 1);
         }
     });
-    auto* findInstrument = new QAction(tr("Find instrument…"), this);
-    connect(findInstrument, &QAction::triggered, this, &Form1::startSearch);
-    windowMenu->addAction(findInstrument);
+    connect(windowMenu, &WindowMenu::findInstrumentChosen, this, &Form1::startSearch);
     trafficLog_ = new TrafficLogModel(this);
-    auto* trafficLog = new QAction(tr("Traffic log"), this);
-    trafficLog->setShortcut(Qt::Key_F12);
-    connect(trafficLog, &QAction::triggered, this, &Form1::showTrafficLog);
-    windowMenu->addAction(trafficLog);
-    // The shortcut works with the menu closed too.
-    addAction(trafficLog);
+    connect(windowMenu, &WindowMenu::trafficLogChosen, this, &Form1::showTrafficLog);
 
     connect(exchange_, &ExchangeDriver::finished, this, &Form1::logExchange);
     connect(exchange_, &ExchangeDriver::finished, this, &Form1::showReadOutcome);

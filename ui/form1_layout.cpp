@@ -10,9 +10,11 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <QWidget>
 
 namespace darq {
@@ -94,16 +96,30 @@ void Form1Layout::setupLayout(QWidget* form) {
     form->setWindowTitle(QStringLiteral("DARQ流量积算仪通讯测试"));
     form->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    form->setFixedSize(kClientWidth, kClientHeight);
     form->setWindowIcon(cubeIcon());
-    form->setFont(defaultFont);
-    QPalette formPalette = look::standardPalette();
-    formPalette.setColor(QPalette::Window, look::colour(kFormBackground));
-    form->setPalette(formPalette);
-    form->setAutoFillBackground(true);
 
-    Frame3 = makeGroupBox(form, QStringLiteral("流量显示"), "Frame3", twips(120, 240, 6255, 4215),
-                          look::songFont(15));
+    // The frame around the client area, menu bar included, keeps the desktop's font and colours.
+    menuBar = new QMenuBar(form);
+    menuBar->setObjectName(QStringLiteral("menuBar"));
+    clientArea = new QWidget(form);
+    clientArea->setObjectName(QStringLiteral("clientArea"));
+    clientArea->setFixedSize(kClientWidth, kClientHeight);
+    clientArea->setFont(defaultFont);
+    QPalette clientPalette = look::standardPalette();
+    clientPalette.setColor(QPalette::Window, look::colour(kFormBackground));
+    clientArea->setPalette(clientPalette);
+    clientArea->setAutoFillBackground(true);
+    auto* frame = new QVBoxLayout(form);
+    frame->setContentsMargins(0, 0, 0, 0);
+    frame->setSpacing(0);
+    frame->setMenuBar(menuBar);
+    frame->addWidget(clientArea);
+    // The window has no handling of size changes: it is as large as the menu bar and the client
+    // area together, and no larger.
+    frame->setSizeConstraint(QLayout::SetFixedSize);
+
+    Frame3 = makeGroupBox(clientArea, QStringLiteral("流量显示"), "Frame3",
+                          twips(120, 240, 6255, 4215), look::songFont(15));
     setFilledColours(Frame3, look::kMenuColour, kRed);
 
     Label3 = makeLabel(Frame3, QStringLiteral("瞬时流量"), "Label3", twips(240, 600, 1575, 495),
@@ -141,8 +157,8 @@ void Form1Layout::setupLayout(QWidget* form) {
                    twips(600, 3480, 1575, 255), defaultFont);
     setColours(Check1, look::kButtonFace, look::kButtonText);
 
-    Frame2 = makeGroupBox(form, QStringLiteral("串口选择"), "Frame2", twips(120, 4680, 6255, 2415),
-                          look::songFont(15.75));
+    Frame2 = makeGroupBox(clientArea, QStringLiteral("串口选择"), "Frame2",
+                          twips(120, 4680, 6255, 2415), look::songFont(15.75));
     setFilledColours(Frame2, look::kButtonFace, look::kButtonText);
 
     Frame1 = makeGroupBox(Frame2, QStringLiteral("端口选择"), "Frame1", twips(240, 480, 3615, 735),

@@ -41,11 +41,11 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationVersion(QStringLiteral(DARQ_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Reads the flow and the total of a DARQ flow totalizer over COM1 or COM2.\n"
-                       "DARQ_COM1 and DARQ_COM2 name the serial devices of the two ports; without\n"
-                       "them, the devices assigned in the window's right-click menu, else the\n"
-                       "first and second USB serial adapter, else /dev/ttyS0 and /dev/ttyS1."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Reads the flow and the total of a DARQ flow totalizer over COM1 or COM2.\n"
+        "DARQ_COM1 and DARQ_COM2 name the serial devices of the two ports; without\n"
+        "them, the devices assigned in the window's device menu, else the first and\n"
+        "second USB serial adapter, else /dev/ttyS0 and /dev/ttyS1."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption screenshot(

@@ -22,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -492,7 +493,13 @@ TEST_F(Form1Test, ClosingTheWindowWhileAReadWaitsEndsCleanly) {
 TEST_F(Form1Test, ControlsSitWhereTheLayoutPutsThem) {
     SimProcess sim;
     openWindow(sim.devicePath());
-    EXPECT_EQ(form_->size(), QSize(448, 498));
+    // The menu bar is the frame's, above the client area; the client area keeps its size.
+    auto* client = control<QWidget>("clientArea");
+    auto* menuBar = control<QMenuBar>("menuBar");
+    EXPECT_EQ(client->size(), QSize(448, 498));
+    EXPECT_GT(menuBar->height(), 0);
+    EXPECT_EQ(client->mapTo(form_.data(), QPoint(0, 0)), QPoint(0, menuBar->height()));
+    EXPECT_EQ(form_->size(), QSize(448, menuBar->height() + 498));
     EXPECT_EQ(form_->minimumSize(), form_->maximumSize());
     const Qt::WindowFlags flags = form_->windowFlags();
     EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
@@ -503,7 +510,7 @@ TEST_F(Form1Test, ControlsSitWhereTheLayoutPutsThem) {
         const char* container;
         QRect twips; // left, top, width, height
     } places[] = {
-        {control<QGroupBox>("Frame3"), "Form1", {120, 240, 6255, 4215}},
+        {control<QGroupBox>("Frame3"), "clientArea", {120, 240, 6255, 4215}},
         {control<QLabel>("Label4"), "Frame3", {1920, 600, 3975, 1215}},
         {control<QCheckBox>("Check1"), "Frame3", {600, 3480, 1575, 255}},
         {control<QGroupBox>("Frame1"), "Frame2", {240, 480, 3615, 735}},
@@ -529,7 +536,7 @@ TEST_F(Form1Test, ControlsSitWhereTheLayoutPutsThem) {
         {control<QLabel>("Label4"), QPalette::Window, QColor(192, 192, 255)},
         {control<QLineEdit>("Text1"), QPalette::Base, QColor(192, 192, 255)},
         {control<QGroupBox>("Frame3"), QPalette::WindowText, QColor(255, 0, 0)},
-        {form_.data(), QPalette::Window, QColor(224, 224, 224)},
+        {client, QPalette::Window, QColor(224, 224, 224)},
     };
     for (const auto& expected : colours) {
         SCOPED_TRACE(expected.control->objectName().toStdString());
@@ -799,10 +806,12 @@ TEST_F(Form1Test, UnderAChineseLocaleTheAddedTextsAreChineseAndUnderAnyOtherEngl
         const char* locale;
         QString openFailure;
         QString findAction;
+        QString deviceMenu;
     } cases[] = {
-        {"zh_CN", "无法打开端口。\n/nonexistent/com1: 未找到 (没有这个设备)", "搜索仪表…"},
+        {"zh_CN", "无法打开端口。\n/nonexistent/com1: 未找到 (没有这个设备)", "搜索仪表…",
+         "设备(&D)"},
         {"de_DE", "The port cannot be opened.\n/nonexistent/com1: not found (no such device)",
-         "Find instrument…"},
+         "Find instrument…", "&Device"},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.locale);
@@ -815,6 +824,7 @@ TEST_F(Form1Test, UnderAChineseLocaleTheAddedTextsAreChineseAndUnderAnyOtherEngl
             actions << action->text();
         }
         EXPECT_TRUE(actions.contains(row.findAction)) << actions.join(", ").toStdString();
+        EXPECT_TRUE(actions.contains(row.deviceMenu)) << actions.join(", ").toStdString();
         // The captions the layout fixes are Chinese whatever the locale.
         EXPECT_EQ(control<QPushButton>("Command2")->text(), "读取");
         delete form_;
@@ -896,28 +906,108 @@ QAction* menuEntry(const QMenu* menu, const QString& text) {
     return nullptr;
 }
 
-TEST_F(Form1Test, RightClickWhereNoControlHasAMenuOfItsOwnOpensTheWindowMenu) {
+void pressKeys(const QKeySequence& keys) {
+    QTest::keySequence(QApplication::focusWidget(), keys);
+}
+
+// Shift+F10 and the Menu key open the menu a right-click on the control with the focus opens.
+TEST_F(Form1Test, RightClickOrMenuKeyOpensTheWindowMenuWhereNoControlHasOneOfItsOwn) {
     SimProcess sim;
     openWindow(sim.devicePath());
+    form_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.data()));
     auto* menu = control<QMenu>("windowMenu");
+    const QKeySequence shiftF10(Qt::SHIFT | Qt::Key_F10);
+    const QKeySequence menuKey(Qt::Key_Menu);
     const struct {
-        QWidget* clicked;
+        QWidget* control;
+        std::optional<QKeySequence> keys; // none: a right-click
         bool opensWindowMenu;
     } cases[] = {
-        {control<QGroupBox>("Frame2"), true}, // 串口选择
-        {control<QGroupBox>("Frame1"), true}, // 端口选择
-        {element<QRadioButton>("Option1", 1), true},
-        {element<QLabel>("Label1", 0), true},
-        {control<QLabel>("Label4"), true},
-        {control<QLineEdit>("Text1"), false}, // its own edit menu
+        {control<QGroupBox>("Frame2"), std::nullopt, true}, // 串口选择
+        {control<QGroupBox>("Frame1"), std::nullopt, true}, // 端口选择
+        {element<QRadioButton>("Option1", 1), std::nullopt, true},
+        {element<QLabel>("Label1", 0), std::nullopt, true},
+        {control<QLabel>("Label4"), std::nullopt, true},
+        {control<QLineEdit>("Text1"), std::nullopt, false}, // its own edit menu
+        {control<QPushButton>("Command2"), shiftF10, true},
+        {control<QCheckBox>("Check1"), menuKey, true},
+        {control<QLineEdit>("Text1"), shiftF10, false},
+        {control<QComboBox>("Combo1"), menuKey, false},
     };
     for (const auto& example : cases) {
-        SCOPED_TRACE(example.clicked->objectName().toStdString());
-        rightClick(example.clicked);
+        SCOPED_TRACE(example.control->objectName().toStdString() +
+                     (example.keys ? " " + example.keys->toString().toStdString() : ""));
+        if (example.keys) {
+            example.control->setFocus();
+            pressKeys(*example.keys);
+        } else {
+            rightClick(example.control);
+        }
         EXPECT_EQ(menu->isVisible(), example.opensWindowMenu);
-        if (QWidget* popup = QApplication::activePopupWidget()) {
+        QWidget* popup = QApplication::activePopupWidget();
+        EXPECT_NE(popup, nullptr);
+        if (popup != nullptr) {
             popup->close();
         }
+    }
+}
+
+QString entriesOf(const QMenu* menu) {
+    QStringList entries;
+    for (const QAction* entry : menu->actions()) {
+        if (!entry->isSeparator()) {
+            entries << (entry->text() + QLatin1Char(' ') + entry->shortcut().toString()).trimmed();
+        }
+    }
+    return entries.join(QStringLiteral(", "));
+}
+
+TEST_F(Form1Test, MenuBarHoldsTheWindowsCommandsWithTheirKeys) {
+    SimProcess sim;
+    openWindow(sim.devicePath());
+    auto* menuBar = control<QMenuBar>("menuBar");
+    QStringList menus;
+    QList<QAction*> barActions;
+    for (const QAction* title : menuBar->actions()) {
+        menus << title->text() + QStringLiteral(": ") + entriesOf(title->menu());
+        barActions << title->menu()->actions();
+    }
+    EXPECT_EQ(menus, QStringList({"&Device: Find instrument… Ctrl+F, COM1 device, COM2 device",
+                                  "&View: Traffic log F12", "&Help: About darq-flowtest"}));
+    // The right-click menu offers the same actions, not copies of them.
+    auto* contextMenu = control<QMenu>("windowMenu");
+    EXPECT_EQ(entriesOf(contextMenu),
+              "COM1 device, COM2 device, Find instrument… Ctrl+F, Traffic log F12");
+    for (QAction* entry : contextMenu->actions()) {
+        EXPECT_TRUE(entry->isSeparator() || barActions.contains(entry))
+            << entry->text().toStdString();
+    }
+
+    const struct {
+        QKeySequence keys;
+        const char* opens;
+    } keys[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_F), "searchDialog"},
+        {QKeySequence(Qt::Key_F12), "trafficLogWindow"},
+    };
+    for (const auto& key : keys) {
+        SCOPED_TRACE(key.opens);
+        form_->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(form_.data()));
+        pressKeys(key.keys);
+        auto* opened = form_->findChild<QWidget*>(QLatin1String(key.opens));
+        ASSERT_NE(opened, nullptr);
+        EXPECT_TRUE(opened->isVisible());
+    }
+
+    barActions.back()->trigger();
+    auto* about = form_->findChild<QMessageBox*>(QStringLiteral("aboutBox"));
+    ASSERT_NE(about, nullptr);
+    EXPECT_TRUE(about->isVisible());
+    for (const QString& told :
+         {QStringLiteral(DARQ_VERSION), QStringLiteral("MIT"), assignmentFile()}) {
+        EXPECT_TRUE(about->text().contains(told)) << about->text().toStdString();
     }
 }
 
@@ -936,14 +1026,12 @@ TEST_F(Form1Test, DeviceAssignedInTheMenuIsOpenedAtOnceAndKeptByTheNextWindow) {
     ASSERT_TRUE(waitForBox(unplugged));
     visibleBoxes().front()->close();
 
-    auto* menu = control<QMenu>("windowMenu");
-    rightClick(control<QGroupBox>("Frame1"));
-    ASSERT_TRUE(menu->isVisible());
-    QAction* com1Devices = menuEntry(menu, QStringLiteral("COM1 device"));
-    ASSERT_NE(com1Devices, nullptr);
-    QAction* otherDevice = menuEntry(com1Devices->menu(), QStringLiteral("Other device…"));
+    // The device list is made as the menu opens.
+    auto* com1Devices = control<QMenu>("com1DeviceMenu");
+    com1Devices->popup(QPoint());
+    QAction* otherDevice = menuEntry(com1Devices, QStringLiteral("Other device…"));
     ASSERT_NE(otherDevice, nullptr);
-    menu->close();
+    com1Devices->close();
     otherDevice->trigger();
     auto* dialog = form_->findChild<QInputDialog*>(QStringLiteral("devicePathDialog"));
     ASSERT_NE(dialog, nullptr);

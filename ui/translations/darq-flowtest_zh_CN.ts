@@ -309,14 +309,6 @@
         <translation>%1：端口未打开；请先打开端口再搜索仪表。</translation>
     </message>
     <message>
-        <source>Find instrument…</source>
-        <translation>搜索仪表…</translation>
-    </message>
-    <message>
-        <source>Traffic log</source>
-        <translation>通讯记录</translation>
-    </message>
-    <message>
         <source>port not open</source>
         <translation>端口未打开</translation>
     </message>
@@ -566,6 +558,44 @@
     <message>
         <source>The device for COM%1 cannot be remembered: %2 cannot be written.</source>
         <translation>无法记住 COM%1 的设备：无法写入 %2。</translation>
+    </message>
+    <message>
+        <source>Find instrument…</source>
+        <translation>搜索仪表…</translation>
+    </message>
+    <message>
+        <source>Traffic log</source>
+        <translation>通讯记录</translation>
+    </message>
+    <message>
+        <source>About darq-flowtest</source>
+        <translation>关于 darq-flowtest</translation>
+    </message>
+    <message>
+        <source>&amp;Device</source>
+        <translation>设备(&amp;D)</translation>
+    </message>
+    <message>
+        <source>&amp;View</source>
+        <translation>查看(&amp;V)</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>帮助(&amp;H)</translation>
+    </message>
+    <message>
+        <source>darq-flowtest %1
+
+Checks the serial link to a DARQ flow totalizer.
+Licensed under the MIT licence.
+
+The devices assigned to COM1 and COM2 are kept in %2. Nothing else is kept between runs.</source>
+        <translation>darq-flowtest %1
+
+检查与 DARQ 流量积算仪之间的串行通讯。
+按 MIT 许可证授权。
+
+为 COM1 和 COM2 指定的设备保存在 %2 中。除此之外，两次运行之间不保存任何内容。</translation>
     </message>
 </context>
 </TS>

@@ -3,6 +3,7 @@
 #include "serial/comm_control.h"
 #include "serial/line_settings.h"
 #include "ui/com_port_tooltip.h"
+#include "ui/reading_display.h"
 #include "ui/search_dialog.h"
 #include "ui/traffic_log.h"
 #include "ui/traffic_log_window.h"
@@ -244,6 +245,7 @@ void Form1::showReadOutcome(const ExchangeReport& report) {
     switch (outcome.kind) {
     case ReadOutcome::Kind::NoData:
         Label4->setText(QStringLiteral("无数据\u201C"));
+        announceReading(Label4);
         noteReadingTime(report);
         emit readCycleEnded(QStringLiteral("%1: nothing came back").arg(report.device));
         return;
@@ -253,6 +255,7 @@ void Form1::showReadOutcome(const ExchangeReport& report) {
         // A total too long for the box shows its leading digits, as a freshly filled text box
         // does, rather than the end where the cursor lands.
         Text1->setCursorPosition(0);
+        announceReading(Label4);
         noteReadingTime(report);
         emit readCycleEnded(QString());
         return;
@@ -288,8 +291,10 @@ void Form1::onPortOpenChanged() {
 }
 
 void Form1::showPortState() {
-    Command1->setText(MSComm1->PortOpen() ? QStringLiteral("关闭端口")
-                                          : QStringLiteral("打开端口"));
+    const bool open = MSComm1->PortOpen();
+    Command1->setText(open ? QStringLiteral("关闭端口") : QStringLiteral("打开端口"));
+    // A screen reader says what a press does, in the operator's language.
+    Command1->setAccessibleName(open ? tr("Close port") : tr("Open port"));
 }
 
 void Form1::reportOpenFailure(const PortError& error) {

@@ -1,9 +1,10 @@
 #include "ui/form1_layout.h"
 
 #include "serial/comm_control.h"
+#include "ui/control_help.h"
 #include "ui/cube_icon.h"
 #include "ui/layout_look.h"
-#include "ui/whole_text_label.h"
+#include "ui/reading_display.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -125,7 +126,7 @@ void Form1Layout::setupLayout(QWidget* form) {
     Label3 = makeLabel(Frame3, QStringLiteral("瞬时流量"), "Label3", twips(240, 600, 1575, 495),
                        look::songFont(15.75));
 
-    Label4 = place(new WholeTextLabel(Frame3), "Label4", twips(1920, 600, 3975, 1215),
+    Label4 = place(new ReadingDisplay(Frame3), "Label4", twips(1920, 600, 3975, 1215),
                    look::songFont(60));
     setFilledColours(Label4, kPaleBlue, kRed);
     // Centred in height: the serif substitutes' 60-point line is taller than the label, and
@@ -202,6 +203,8 @@ void Form1Layout::setupLayout(QWidget* form) {
     QWidget::setTabOrder(Check1, Combo1);
     QWidget::setTabOrder(Combo1, Combo2);
     QWidget::setTabOrder(Combo2, Text1);
+
+    ControlHelp::describe(*this);
 }
 
 } // namespace darq

@@ -7,6 +7,7 @@
 #include "ui/translation.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -801,17 +802,77 @@ TEST_F(Form1Test, TrafficLogShowsEveryExchangeAsItWasOnTheLineAndSavesIt) {
     EXPECT_TRUE(lines[0].startsWith("time,address,outcome,flow,total,bytes,crc,latency_ms,baud"));
 }
 
+// What a screen reader says a control is. On Linux, Qt names a list by the caption whose buddy it
+// is, and gives the list itself the text in its field as its name.
+QString spokenName(QWidget* control) {
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+    const auto labels = accessible->relations(QAccessible::Label);
+    if (accessible->role() == QAccessible::ComboBox && !labels.isEmpty()) {
+        return labels.front().first->text(QAccessible::Name);
+    }
+    return accessible->text(QAccessible::Name);
+}
+
+QString accessibleValue(QWidget* control) {
+    return QAccessible::queryAccessibleInterface(control)->text(QAccessible::Value);
+}
+
+TEST_F(Form1Test, AssistiveTechnologyHearsWhatEachControlIsAndTheReadingShown) {
+    SimProcess sim(fixedReading(123456, 2, 0, 12345678, 3));
+    openWindow(sim.devicePath());
+    const struct {
+        QWidget* control;
+        QAccessible::Role role;
+        const char* name;
+    } controls[] = {
+        {control<QGroupBox>("Frame3"), QAccessible::Grouping, "Flow display"},
+        {control<QLabel>("Label3"), QAccessible::StaticText, "Instantaneous flow"},
+        {control<QLabel>("Label4"), QAccessible::StaticText, "Instantaneous flow"},
+        {control<QLabel>("Label2"), QAccessible::StaticText, "Accumulated flow"},
+        {control<QLineEdit>("Text1"), QAccessible::EditableText, "Accumulated flow"},
+        {control<QPushButton>("Command2"), QAccessible::Button, "Read"},
+        {control<QCheckBox>("Check1"), QAccessible::CheckBox, "Automatic reading"},
+        {control<QGroupBox>("Frame2"), QAccessible::Grouping, "Serial port settings"},
+        {control<QGroupBox>("Frame1"), QAccessible::Grouping, "Serial port"},
+        {element<QRadioButton>("Option1", 0), QAccessible::RadioButton, "COM1"},
+        {element<QRadioButton>("Option1", 1), QAccessible::RadioButton, "COM2"},
+        {control<QPushButton>("Command1"), QAccessible::Button, "Close port"},
+        {element<QLabel>("Label1", 0), QAccessible::StaticText, "Baud rate"},
+        {element<QLabel>("Label1", 1), QAccessible::StaticText, "Instrument address"},
+        {control<QComboBox>("Combo2"), QAccessible::ComboBox, "Baud rate"},
+        {control<QComboBox>("Combo1"), QAccessible::ComboBox, "Instrument address"},
+    };
+    for (const auto& expected : controls) {
+        SCOPED_TRACE(expected.name);
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(expected.control);
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_EQ(accessible->role(), expected.role);
+        EXPECT_EQ(spokenName(expected.control), expected.name);
+        // The tooltip says what the control does, and is its description too.
+        EXPECT_FALSE(expected.control->toolTip().isEmpty());
+        EXPECT_FALSE(accessible->text(QAccessible::Description).isEmpty());
+    }
+    EXPECT_EQ(accessibleValue(control<QComboBox>("Combo2")), "9600");
+
+    readOnce();
+    EXPECT_EQ(accessibleValue(control<QLabel>("Label4")), "1234.56");
+    EXPECT_EQ(accessibleValue(control<QLineEdit>("Text1")), "12345.678");
+    control<QPushButton>("Command1")->click();
+    EXPECT_EQ(spokenName(control<QPushButton>("Command1")), "Open port");
+}
+
 TEST_F(Form1Test, UnderAChineseLocaleTheAddedTextsAreChineseAndUnderAnyOtherEnglish) {
     const struct {
         const char* locale;
         QString openFailure;
         QString findAction;
         QString deviceMenu;
+        QString rateListName;
     } cases[] = {
         {"zh_CN", "无法打开端口。\n/nonexistent/com1: 未找到 (没有这个设备)", "搜索仪表…",
-         "设备(&D)"},
+         "设备(&D)", "通讯波特率"},
         {"de_DE", "The port cannot be opened.\n/nonexistent/com1: not found (no such device)",
-         "Find instrument…", "&Device"},
+         "Find instrument…", "&Device", "Baud rate"},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.locale);
@@ -825,6 +886,7 @@ TEST_F(Form1Test, UnderAChineseLocaleTheAddedTextsAreChineseAndUnderAnyOtherEngl
         }
         EXPECT_TRUE(actions.contains(row.findAction)) << actions.join(", ").toStdString();
         EXPECT_TRUE(actions.contains(row.deviceMenu)) << actions.join(", ").toStdString();
+        EXPECT_EQ(spokenName(control<QComboBox>("Combo2")), row.rateListName);
         // The captions the layout fixes are Chinese whatever the locale.
         EXPECT_EQ(control<QPushButton>("Command2")->text(), "读取");
         delete form_;
@@ -1049,7 +1111,8 @@ TEST_F(Form1Test, DeviceAssignedInTheMenuIsOpenedAtOnceAndKeptByTheNextWindow) {
     QRadioButton* com1 = element<QRadioButton>("Option1", 0);
     QHelpEvent hover(QEvent::ToolTip, QPoint(3, 3), com1->mapToGlobal(QPoint(3, 3)));
     QApplication::sendEvent(com1, &hover);
-    EXPECT_TRUE(QToolTip::text().startsWith(device)) << QToolTip::text().toStdString();
+    EXPECT_TRUE(QToolTip::text().startsWith("Use the serial port COM1\n" + device))
+        << QToolTip::text().toStdString();
     EXPECT_TRUE(QToolTip::text().contains("assigned in this window"));
 
     delete form_;

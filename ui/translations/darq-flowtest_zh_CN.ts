@@ -271,6 +271,89 @@
     </message>
 </context>
 <context>
+    <name>darq::ControlHelp</name>
+    <message>
+        <source>Flow display</source>
+        <translation>流量显示</translation>
+    </message>
+    <message>
+        <source>The instrument&apos;s readings: the instantaneous and the accumulated flow</source>
+        <translation>仪表的读数：瞬时流量和累计流量</translation>
+    </message>
+    <message>
+        <source>Instantaneous flow</source>
+        <translation>瞬时流量</translation>
+    </message>
+    <message>
+        <source>Instantaneous flow, as last read from the instrument; nothing read yet</source>
+        <translation>瞬时流量，为最近一次从仪表读取的值；尚未读取</translation>
+    </message>
+    <message>
+        <source>Accumulated flow</source>
+        <translation>累计流量</translation>
+    </message>
+    <message>
+        <source>Accumulated flow, as last read from the instrument; nothing read yet</source>
+        <translation>累计流量，为最近一次从仪表读取的值；尚未读取</translation>
+    </message>
+    <message>
+        <source>Read</source>
+        <translation>读取</translation>
+    </message>
+    <message>
+        <source>Read the flow and the total from the instrument once</source>
+        <translation>从仪表读取一次瞬时流量和累计流量</translation>
+    </message>
+    <message>
+        <source>Automatic reading</source>
+        <translation>自动读取</translation>
+    </message>
+    <message>
+        <source>Read the instrument every two seconds; the read button is off meanwhile</source>
+        <translation>每两秒读取一次仪表；其间读取按钮不可用</translation>
+    </message>
+    <message>
+        <source>Serial port settings</source>
+        <translation>串口选择</translation>
+    </message>
+    <message>
+        <source>The serial port, its baud rate and the instrument&apos;s address</source>
+        <translation>串口、通讯波特率和仪表地址</translation>
+    </message>
+    <message>
+        <source>Serial port</source>
+        <translation>端口选择</translation>
+    </message>
+    <message>
+        <source>The serial port the window talks on</source>
+        <translation>本窗口通讯所用的串口</translation>
+    </message>
+    <message>
+        <source>Use the serial port COM%1</source>
+        <translation>使用串口 COM%1</translation>
+    </message>
+    <message>
+        <source>Open or close the selected serial port</source>
+        <translation>打开或关闭所选的串口</translation>
+    </message>
+    <message>
+        <source>Baud rate</source>
+        <translation>通讯波特率</translation>
+    </message>
+    <message>
+        <source>Baud rate of the serial line (no parity, 8 data bits, 2 stop bits)</source>
+        <translation>串行线路的通讯波特率（无校验，8 位数据位，2 位停止位）</translation>
+    </message>
+    <message>
+        <source>Instrument address</source>
+        <translation>仪表地址</translation>
+    </message>
+    <message>
+        <source>Bus address of the instrument, 0 to 128</source>
+        <translation>仪表的总线地址，0 到 128</translation>
+    </message>
+</context>
+<context>
     <name>darq::Form1</name>
     <message>
         <source>The baud rate cannot be set.
@@ -327,6 +410,14 @@
     <message>
         <source>The check value of this reply was wrong: the value may be corrupted.</source>
         <translation>该应答的校验值错误：数值可能已损坏。</translation>
+    </message>
+    <message>
+        <source>Close port</source>
+        <translation>关闭端口</translation>
+    </message>
+    <message>
+        <source>Open port</source>
+        <translation>打开端口</translation>
     </message>
 </context>
 <context>

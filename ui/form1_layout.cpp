@@ -27,6 +27,10 @@ constexpr int kClientHeight = 498;
 constexpr quint32 kFormBackground = 0x00E0E0E0;
 constexpr quint32 kRed = 0x000000FF;
 constexpr quint32 kPaleBlue = 0x00FFC0C0;
+// WCAG's least contrast for text of ordinary size is 4.5, and the 15-point caption is not large
+// text. The rasteriser draws even a fully covered pixel of a glyph a shade off the pen's colour,
+// which the margin allows for.
+constexpr double kReadableContrast = 4.6;
 // The desktop's window text, &H80000008&, as the standard light scheme has it.
 constexpr quint32 kLightSchemeWindowText = 0x00000000;
 
@@ -122,6 +126,13 @@ void Form1Layout::setupLayout(QWidget* form) {
     Frame3 = makeGroupBox(clientArea, QStringLiteral("流量显示"), "Frame3",
                           twips(120, 240, 6255, 4215), look::songFont(15));
     setFilledColours(Frame3, look::kMenuColour, kRed);
+    // The red caption must stay readable on whatever menu colour the desktop has: it keeps its
+    // hue, deepened or lightened only as far as that takes.
+    QPalette framePalette = Frame3->palette();
+    framePalette.setColor(
+        QPalette::WindowText,
+        look::readableOn(look::colour(kRed), look::colour(look::kMenuColour), kReadableContrast));
+    Frame3->setPalette(framePalette);
 
     Label3 = makeLabel(Frame3, QStringLiteral("瞬时流量"), "Label3", twips(240, 600, 1575, 495),
                        look::songFont(15.75));

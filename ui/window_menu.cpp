@@ -129,13 +129,22 @@ void WindowMenu::askForDevicePath(int commPort) {
     dialog->setLabelText(
         tr("Device path for COM%1 (left empty, COM%1 is found automatically again):")
             .arg(commPort));
-    dialog->setTextValue(commPortDevice(commPort).device);
-    connect(dialog, &QInputDialog::textValueSelected, this, [this, commPort](const QString& text) {
-        // A device udev names by id is remembered by that name, which it keeps in any socket.
-        const QString path = text.trimmed();
-        const std::optional<SerialDevice> device = deviceBehind(path, listSerialDevices());
-        assign(commPort, device ? device->stableName() : path);
-    });
+    // The field starts from the operator's own assignment, not from whatever the port means now:
+    // DARQ_COMn or the adapter found automatically would be pinned by a mere OK, and stay pinned
+    // once the variable is gone or another adapter is plugged in.
+    const QString assigned = assignedDevice(commPort);
+    dialog->setTextValue(assigned);
+    connect(dialog, &QInputDialog::textValueSelected, this,
+            [this, commPort, assigned](const QString& text) {
+                const QString path = text.trimmed();
+                if (path == assigned) {
+                    return;
+                }
+                // A device udev names by id is remembered by that name, which it keeps in any
+                // socket.
+                const std::optional<SerialDevice> device = deviceBehind(path, listSerialDevices());
+                assign(commPort, device ? device->stableName() : path);
+            });
     dialog->open();
 }
 

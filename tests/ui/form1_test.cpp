@@ -1096,6 +1096,48 @@ TEST_F(Form1Test, MenuBarHoldsTheWindowsCommandsWithTheirKeys) {
     }
 }
 
+// "Other device…" asks for the operator's own assignment: what DARQ_COM1 or the automatic choice
+// put behind the port must not become lasting by an OK.
+TEST_F(Form1Test, OtherDeviceKeepsOnlyWhatTheOperatorChanged) {
+    SimProcess sim;
+    const QString assigned = QStringLiteral("/nonexistent/assigned-com1");
+    const auto forget = qScopeGuard([] { assignDevice(1, QString()); });
+    const struct {
+        const char* name;
+        bool variableSet;
+        QString assignedBefore;
+        std::optional<QString> typed; // none: OK on the field as it came
+        QString assignedAfter;
+    } cases[] = {
+        {"OK with DARQ_COM1 set", true, {}, std::nullopt, {}},
+        {"OK on the automatic choice", false, {}, std::nullopt, {}},
+        {"OK on an assignment", false, assigned, std::nullopt, assigned},
+        {"emptied", false, assigned, QString(), {}},
+        {"a path typed with DARQ_COM1 set", true, {}, assigned, assigned},
+    };
+    for (const auto& example : cases) {
+        SCOPED_TRACE(example.name);
+        ASSERT_TRUE(assignDevice(1, example.assignedBefore));
+        // An empty variable counts as none.
+        openWindow(example.variableSet ? sim.devicePath() : std::string());
+        auto* com1Devices = control<QMenu>("com1DeviceMenu");
+        com1Devices->popup(QPoint());
+        QAction* otherDevice = menuEntry(com1Devices, QStringLiteral("Other device…"));
+        ASSERT_NE(otherDevice, nullptr);
+        com1Devices->close();
+        otherDevice->trigger();
+        auto* dialog = form_->findChild<QInputDialog*>(QStringLiteral("devicePathDialog"));
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->textValue(), example.assignedBefore);
+        if (example.typed) {
+            dialog->setTextValue(*example.typed);
+        }
+        dialog->accept();
+        EXPECT_EQ(assignedDevice(1), example.assignedAfter);
+        delete form_;
+    }
+}
+
 TEST_F(Form1Test, DeviceAssignedInTheMenuIsOpenedAtOnceAndKeptByTheNextWindow) {
     SimProcess sim(fixedReading(2468, 2, 0, 13, 0));
     const QString device = QString::fromStdString(sim.devicePath());

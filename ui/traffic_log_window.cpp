@@ -16,6 +16,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSet>
 #include <QShowEvent>
@@ -39,6 +40,9 @@ constexpr int kFittedColumns = TrafficLogModel::ExplanationColumn;
 // A cell wider than this many characters is cut off and shown whole in its tooltip: a burst of
 // noise on the line must not push the other columns out of view.
 constexpr int kMaxFittedCharacters = 100;
+
+// Narrower, the log would show little of its explanations.
+constexpr int kLeastWidth = 1280;
 
 // The room the delegate below leaves on either side of a cell's text.
 int textMargin(const QWidget* view) {
@@ -178,7 +182,16 @@ TrafficLogWindow::TrafficLogWindow(TrafficLogModel& model, QWidget* parent)
     layout->addWidget(counters_);
     layout->addWidget(table_, 1);
     layout->addLayout(buttons);
-    resize(1280, 480);
+    // Wide enough for every column where the screen allows, the explanation's first part
+    // included.
+    const QMargins margins = layout->contentsMargins();
+    int width = table_->horizontalHeader()->length() +
+                table_->verticalScrollBar()->sizeHint().width() + 2 * table_->frameWidth() +
+                margins.left() + margins.right();
+    if (const QScreen* screen = this->screen()) {
+        width = std::min(width, screen->availableGeometry().width());
+    }
+    resize(std::max(width, kLeastWidth), 480);
 
     connect(clearButton, &QPushButton::clicked, &model_, &TrafficLogModel::clear);
     connect(saveButton, &QPushButton::clicked, this, &TrafficLogWindow::save);

@@ -1096,6 +1096,24 @@ TEST_F(Form1Test, MenuBarHoldsTheWindowsCommandsWithTheirKeys) {
     }
 }
 
+// Chooses COM1 device > Other device… and returns the dialog that asks for the path. The device
+// list is made as the menu opens.
+QInputDialog* askForCom1Device(QWidget* window) {
+    auto* com1Devices = window->findChild<QMenu*>(QStringLiteral("com1DeviceMenu"));
+    if (com1Devices == nullptr) {
+        ADD_FAILURE() << "no COM1 device menu";
+        return nullptr;
+    }
+    com1Devices->popup(QPoint());
+    QAction* otherDevice = menuEntry(com1Devices, QStringLiteral("Other device…"));
+    com1Devices->close();
+    if (otherDevice == nullptr) {
+        return nullptr;
+    }
+    otherDevice->trigger();
+    return window->findChild<QInputDialog*>(QStringLiteral("devicePathDialog"));
+}
+
 // "Other device…" asks for the operator's own assignment: what DARQ_COM1 or the automatic choice
 // put behind the port must not become lasting by an OK.
 TEST_F(Form1Test, OtherDeviceKeepsOnlyWhatTheOperatorChanged) {
@@ -1120,13 +1138,7 @@ TEST_F(Form1Test, OtherDeviceKeepsOnlyWhatTheOperatorChanged) {
         ASSERT_TRUE(assignDevice(1, example.assignedBefore));
         // An empty variable counts as none.
         openWindow(example.variableSet ? sim.devicePath() : std::string());
-        auto* com1Devices = control<QMenu>("com1DeviceMenu");
-        com1Devices->popup(QPoint());
-        QAction* otherDevice = menuEntry(com1Devices, QStringLiteral("Other device…"));
-        ASSERT_NE(otherDevice, nullptr);
-        com1Devices->close();
-        otherDevice->trigger();
-        auto* dialog = form_->findChild<QInputDialog*>(QStringLiteral("devicePathDialog"));
+        QInputDialog* dialog = askForCom1Device(form_);
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(dialog->textValue(), example.assignedBefore);
         if (example.typed) {
@@ -1153,14 +1165,7 @@ TEST_F(Form1Test, DeviceAssignedInTheMenuIsOpenedAtOnceAndKeptByTheNextWindow) {
     ASSERT_TRUE(waitForBox(unplugged));
     visibleBoxes().front()->close();
 
-    // The device list is made as the menu opens.
-    auto* com1Devices = control<QMenu>("com1DeviceMenu");
-    com1Devices->popup(QPoint());
-    QAction* otherDevice = menuEntry(com1Devices, QStringLiteral("Other device…"));
-    ASSERT_NE(otherDevice, nullptr);
-    com1Devices->close();
-    otherDevice->trigger();
-    auto* dialog = form_->findChild<QInputDialog*>(QStringLiteral("devicePathDialog"));
+    QInputDialog* dialog = askForCom1Device(form_);
     ASSERT_NE(dialog, nullptr);
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(dialog->textValue(), unplugged);

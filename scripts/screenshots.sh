@@ -4,7 +4,7 @@
 # (docs/screenshot-dark.png). The dark theme is set up as a user sets it in qt6ct: the Fusion
 # style with qt6ct's "darker" colour scheme, Qt told to take its looks from qt6ct. And one of the
 # traffic log (docs/traffic-log.png) after 24 readings from a darq-sim with faults switched on,
-# driven with the keyboard as an operator would: F12, then Space on 读取.
+# driven with the keyboard as an operator would: Space on 读取, then F12.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -46,19 +46,19 @@ for _ in $(seq 50); do
     sleep 0.2
 done
 sleep 1
-xdotool windowfocus --sync "$window" key --window "$window" F12
-sleep 1
 # The focus starts on the selected port button; two Tabs reach 读取.
 xdotool windowfocus --sync "$window" key --window "$window" Tab Tab
 for _ in $(seq 24); do
     xdotool key --window "$window" space
     sleep 0.35
 done
+# Opened on its rows, the log is as wide as their columns.
+xdotool windowfocus --sync "$window" key --window "$window" F12
 sleep 1
 import -window "$(xdotool search --name "Traffic log" | head -n 1)" "$DARQ_ROOT/docs/traffic-log.png"
 kill "$window_pid"
 DRIVE
 for _ in $(seq 50); do [ -e "$work_dir/COM1" ] && break; sleep 0.1; done
 LANG=C.UTF-8 DARQ_COM1="$work_dir/COM1" DARQ_BUILD="$DARQ_BUILD" DARQ_ROOT="$DARQ_ROOT" \
-    xvfb-run -a -s "-screen 0 1400x1000x24" bash "$work_dir/drive.sh"
+    xvfb-run -a -s "-screen 0 1920x1080x24" bash "$work_dir/drive.sh"
 echo "$DARQ_ROOT/docs/traffic-log.png"

@@ -30,10 +30,10 @@ QString sourceText(int commPort, CommPortSource source) {
     return {};
 }
 
-// The tooltip of port `commPort` (1 or 2) as things are now.
-QString tooltipText(int commPort) {
+// The button's own tooltip, then what port `commPort` (1 or 2) means as things are now.
+QString tooltipText(const QWidget* button, int commPort) {
     const CommPortDevice current = commPortDevice(commPort);
-    QStringList lines{current.device};
+    QStringList lines{button->toolTip(), current.device};
     const std::optional<SerialDevice> device = deviceBehind(current.device, listSerialDevices());
     if (device && !device->description.isEmpty()) {
         lines << device->description;
@@ -59,8 +59,8 @@ bool ComPortTooltip::eventFilter(QObject* watched, QEvent* event) {
     if (watched != button_ || event->type() != QEvent::ToolTip) {
         return false;
     }
-    QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), tooltipText(commPort_),
-                       button_);
+    QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(),
+                       tooltipText(button_, commPort_), button_);
     return true;
 }
 

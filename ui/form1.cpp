@@ -3,12 +3,12 @@
 #include "serial/comm_control.h"
 #include "serial/line_settings.h"
 #include "ui/com_port_tooltip.h"
+#include "ui/reading_display.h"
 #include "ui/search_dialog.h"
 #include "ui/traffic_log.h"
 #include "ui/traffic_log_window.h"
 #include "ui/window_menu.h"
 
-#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -74,25 +74,16 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
         Combo2_Change();
     });
 
-    // The right-click menu that assigns devices to the ports; the window's further commands go
-    // there too.
-    auto* windowMenu = new WindowMenu(this);
+    auto* windowMenu = new WindowMenu(this, menuBar);
     // A new device for the selected port is taken up at once, as a click on its button would.
     connect(windowMenu, &WindowMenu::deviceAssigned, this, [this](int commPort) {
         if (commPort == MSComm1->CommPort()) {
             Option1_Click(commPort - 1);
         }
     });
-    auto* findInstrument = new QAction(tr("Find instrument…"), this);
-    connect(findInstrument, &QAction::triggered, this, &Form1::startSearch);
-    windowMenu->addAction(findInstrument);
+    connect(windowMenu, &WindowMenu::findInstrumentChosen, this, &Form1::startSearch);
     trafficLog_ = new TrafficLogModel(this);
-    auto* trafficLog = new QAction(tr("Traffic log"), this);
-    trafficLog->setShortcut(Qt::Key_F12);
-    connect(trafficLog, &QAction::triggered, this, &Form1::showTrafficLog);
-    windowMenu->addAction(trafficLog);
-    // The shortcut works with the menu closed too.
-    addAction(trafficLog);
+    connect(windowMenu, &WindowMenu::trafficLogChosen, this, &Form1::showTrafficLog);
 
     connect(exchange_, &ExchangeEngine::finished, this, &Form1::onExchangeFinished);
     connect(MSComm1, &CommControl::portOpenChanged, this, &Form1::onPortOpenChanged);
@@ -255,6 +246,7 @@ void Form1::showReadOutcome(const ReadingRecord& record) {
     switch (outcome.kind) {
     case ReadOutcome::Kind::NoData:
         Label4->setText(QStringLiteral("无数据\u201C"));
+        announceReading(Label4);
         noteReadingTime(record);
         emit readCycleEnded(QStringLiteral("%1: nothing came back").arg(device));
         return;
@@ -264,6 +256,7 @@ void Form1::showReadOutcome(const ReadingRecord& record) {
         // A total too long for the box shows its leading digits, as a freshly filled text box
         // does, rather than the end where the cursor lands.
         Text1->setCursorPosition(0);
+        announceReading(Label4);
         noteReadingTime(record);
         emit readCycleEnded(QString());
         return;
@@ -299,8 +292,10 @@ void Form1::onPortOpenChanged() {
 }
 
 void Form1::showPortState() {
-    Command1->setText(MSComm1->PortOpen() ? QStringLiteral("关闭端口")
-                                          : QStringLiteral("打开端口"));
+    const bool open = MSComm1->PortOpen();
+    Command1->setText(open ? QStringLiteral("关闭端口") : QStringLiteral("打开端口"));
+    // A screen reader says what a press does, in the operator's language.
+    Command1->setAccessibleName(open ? tr("Close port") : tr("Open port"));
 }
 
 void Form1::reportOpenFailure(const PortError& error) {

@@ -1,18 +1,21 @@
 #include "ui/form1_layout.h"
 
 #include "serial/comm_control.h"
+#include "ui/control_help.h"
 #include "ui/cube_icon.h"
 #include "ui/layout_look.h"
-#include "ui/whole_text_label.h"
+#include "ui/reading_display.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <QWidget>
 
 namespace darq {
@@ -24,6 +27,10 @@ constexpr int kClientHeight = 498;
 constexpr quint32 kFormBackground = 0x00E0E0E0;
 constexpr quint32 kRed = 0x000000FF;
 constexpr quint32 kPaleBlue = 0x00FFC0C0;
+// WCAG's least contrast for text of ordinary size is 4.5, and the 15-point caption is not large
+// text. The rasteriser draws even a fully covered pixel of a glyph a shade off the pen's colour,
+// which the margin allows for.
+constexpr double kReadableContrast = 4.6;
 // The desktop's window text, &H80000008&, as the standard light scheme has it.
 constexpr quint32 kLightSchemeWindowText = 0x00000000;
 
@@ -94,22 +101,43 @@ void Form1Layout::setupLayout(QWidget* form) {
     form->setWindowTitle(QStringLiteral("DARQ流量积算仪通讯测试"));
     form->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    form->setFixedSize(kClientWidth, kClientHeight);
     form->setWindowIcon(cubeIcon());
-    form->setFont(defaultFont);
-    QPalette formPalette = look::standardPalette();
-    formPalette.setColor(QPalette::Window, look::colour(kFormBackground));
-    form->setPalette(formPalette);
-    form->setAutoFillBackground(true);
 
-    Frame3 = makeGroupBox(form, QStringLiteral("流量显示"), "Frame3", twips(120, 240, 6255, 4215),
-                          look::songFont(15));
+    // The frame around the client area, menu bar included, keeps the desktop's font and colours.
+    menuBar = new QMenuBar(form);
+    menuBar->setObjectName(QStringLiteral("menuBar"));
+    clientArea = new QWidget(form);
+    clientArea->setObjectName(QStringLiteral("clientArea"));
+    clientArea->setFixedSize(kClientWidth, kClientHeight);
+    clientArea->setFont(defaultFont);
+    QPalette clientPalette = look::standardPalette();
+    clientPalette.setColor(QPalette::Window, look::colour(kFormBackground));
+    clientArea->setPalette(clientPalette);
+    clientArea->setAutoFillBackground(true);
+    auto* frame = new QVBoxLayout(form);
+    frame->setContentsMargins(0, 0, 0, 0);
+    frame->setSpacing(0);
+    frame->setMenuBar(menuBar);
+    frame->addWidget(clientArea);
+    // The window has no handling of size changes: it is as large as the menu bar and the client
+    // area together, and no larger.
+    frame->setSizeConstraint(QLayout::SetFixedSize);
+
+    Frame3 = makeGroupBox(clientArea, QStringLiteral("流量显示"), "Frame3",
+                          twips(120, 240, 6255, 4215), look::songFont(15));
     setFilledColours(Frame3, look::kMenuColour, kRed);
+    // The red caption must stay readable on whatever menu colour the desktop has: it keeps its
+    // hue, deepened or lightened only as far as that takes.
+    QPalette framePalette = Frame3->palette();
+    framePalette.setColor(
+        QPalette::WindowText,
+        look::readableOn(look::colour(kRed), look::colour(look::kMenuColour), kReadableContrast));
+    Frame3->setPalette(framePalette);
 
     Label3 = makeLabel(Frame3, QStringLiteral("瞬时流量"), "Label3", twips(240, 600, 1575, 495),
                        look::songFont(15.75));
 
-    Label4 = place(new WholeTextLabel(Frame3), "Label4", twips(1920, 600, 3975, 1215),
+    Label4 = place(new ReadingDisplay(Frame3), "Label4", twips(1920, 600, 3975, 1215),
                    look::songFont(60));
     setFilledColours(Label4, kPaleBlue, kRed);
     // Centred in height: the serif substitutes' 60-point line is taller than the label, and
@@ -141,8 +169,8 @@ void Form1Layout::setupLayout(QWidget* form) {
                    twips(600, 3480, 1575, 255), defaultFont);
     setColours(Check1, look::kButtonFace, look::kButtonText);
 
-    Frame2 = makeGroupBox(form, QStringLiteral("串口选择"), "Frame2", twips(120, 4680, 6255, 2415),
-                          look::songFont(15.75));
+    Frame2 = makeGroupBox(clientArea, QStringLiteral("串口选择"), "Frame2",
+                          twips(120, 4680, 6255, 2415), look::songFont(15.75));
     setFilledColours(Frame2, look::kButtonFace, look::kButtonText);
 
     Frame1 = makeGroupBox(Frame2, QStringLiteral("端口选择"), "Frame1", twips(240, 480, 3615, 735),
@@ -186,6 +214,8 @@ void Form1Layout::setupLayout(QWidget* form) {
     QWidget::setTabOrder(Check1, Combo1);
     QWidget::setTabOrder(Combo1, Combo2);
     QWidget::setTabOrder(Combo2, Text1);
+
+    ControlHelp::describe(*this);
 }
 
 } // namespace darq

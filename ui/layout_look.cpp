@@ -4,6 +4,9 @@
 #include <QFontDatabase>
 #include <QStringList>
 
+#include <algorithm>
+#include <cmath>
+
 namespace darq::look {
 
 QRect twips(int left, int top, int width, int height) {
@@ -37,6 +40,49 @@ QColor colour(quint32 value) {
         return desktopColour(value & 0xFFu);
     }
     return QColor(int(value & 0xFFu), int((value >> 8) & 0xFFu), int((value >> 16) & 0xFFu));
+}
+
+namespace {
+
+double relativeLuminance(const QColor& colour) {
+    const auto linear = [](double channel) {
+        return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) +
+           0.0722 * linear(colour.blueF());
+}
+
+} // namespace
+
+double contrastRatio(const QColor& one, const QColor& other) {
+    const double first = relativeLuminance(one);
+    const double second = relativeLuminance(other);
+    return (std::max(first, second) + 0.05) / (std::min(first, second) + 0.05);
+}
+
+QColor readableOn(const QColor& wanted, const QColor& background, double minimumRatio) {
+    if (contrastRatio(wanted, background) >= minimumRatio) {
+        return wanted;
+    }
+    // Toward black or toward white, whichever stands out more from the background; along that way
+    // the contrast only grows, so halving the interval finds the least change that is enough.
+    const bool darker =
+        contrastRatio(Qt::black, background) >= contrastRatio(Qt::white, background);
+    // Judged as drawn, in 8 bits a channel: rounding may otherwise take the last bit of contrast.
+    const auto withLightness = [&wanted](double lightness) {
+        return QColor(QColor::fromHslF(wanted.hslHueF(), wanted.hslSaturationF(), lightness).rgb());
+    };
+    double enough = darker ? 0.0 : 1.0;
+    double notEnough = wanted.lightnessF();
+    for (int step = 0; step < 24; ++step) {
+        const double middle = (enough + notEnough) / 2;
+        if (contrastRatio(withLightness(middle), background) >= minimumRatio) {
+            enough = middle;
+        } else {
+            notEnough = middle;
+        }
+    }
+    return withLightness(enough);
 }
 
 QString songFamily() {

@@ -26,6 +26,13 @@ constexpr quint32 kWindowText = 0x80000008;
 constexpr quint32 kButtonFace = 0x8000000F;
 constexpr quint32 kButtonText = 0x80000012;
 
+// WCAG 2's contrast ratio of two colours: 1 for two equal ones up to 21 for black on white.
+double contrastRatio(const QColor& one, const QColor& other);
+// `wanted` where it stands out from `background` by `minimumRatio` or more; otherwise the colour
+// of the same hue and saturation, darker on a light background or lighter on a dark one, that
+// just reaches it.
+QColor readableOn(const QColor& wanted, const QColor& background, double minimumRatio);
+
 // 宋体 where the machine has it, otherwise a Simplified Chinese serif font, sized in pixels from
 // the layout's points at 96 dots per inch so that the text keeps its proportion to the controls.
 QFont songFont(qreal points);

@@ -37,25 +37,40 @@ void screenshotOneReading(darq::Form1& form, const QString& path) {
 
 int main(int argc, char* argv[]) {
     darq::reopenClosedStandardStreams();
-    QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("darq-flowtest"));
-    const auto translations = darq::installTranslations(QLocale());
     QApplication::setApplicationVersion(QStringLiteral(DARQ_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Reads the flow and the total of a DARQ flow totalizer over COM1 or COM2.\n"
-                       "DARQ_COM1 and DARQ_COM2 name the serial devices of the two ports; without\n"
-                       "them, the devices assigned in the window's right-click menu, else the\n"
-                       "first and second USB serial adapter, else /dev/ttyS0 and /dev/ttyS1."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    parser.setApplicationDescription(QStringLiteral(
+        "Reads the flow and the total of a DARQ flow totalizer over COM1 or COM2.\n"
+        "DARQ_COM1 and DARQ_COM2 name the serial devices of the two ports; without\n"
+        "them, the devices assigned in the window's device menu, else the first and\n"
+        "second USB serial adapter, else /dev/ttyS0 and /dev/ttyS1."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption screenshot(
         QStringLiteral("screenshot"),
         QStringLiteral("Take one reading, save a picture of the window to <file> and quit; the "
                        "exit status is 1 when no reading was shown."),
         QStringLiteral("file"));
     parser.addOption(screenshot);
+
+    // The help and the version are answered on the terminal before the window's application is
+    // made: it needs a display, and a server or a package build asking for them has none. A
+    // command line this parser does not take may still hold the window system's own options
+    // (-platform, -style); the window's application removes those before it is parsed again.
+    QStringList arguments;
+    for (int index = 0; index < argc; ++index) {
+        arguments << QString::fromLocal8Bit(argv[index]);
+    }
+    if (parser.parse(arguments) &&
+        (parser.isSet(help) || parser.isSet(QStringLiteral("help-all")) || parser.isSet(version))) {
+        const QCoreApplication terminal(argc, argv);
+        parser.process(terminal); // prints the answer and ends the program
+    }
+
+    QApplication application(argc, argv);
+    const auto translations = darq::installTranslations(QLocale());
     parser.process(application);
 
     darq::InterruptNotifier interrupts;

@@ -23,11 +23,18 @@ public:
 
     void reject() override;
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 signals:
     // The operator asked to stop the search under way.
     void cancelRequested();
 
 private:
+    void showStatus(const QString& text);
+    // Keeps the window at least as high as its wrapped text needs at the window's width.
+    void fitHeightToText();
+
     QLabel* status_;
     QProgressBar* progress_;
     QPushButton* button_;

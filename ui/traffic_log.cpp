@@ -184,7 +184,10 @@ QString TrafficLogModel::cellText(const TrafficLogEntry& entry, int column) cons
         case ReadOutcome::Kind::NoData:
             return tr("no data");
         case ReadOutcome::Kind::Ignored:
-            return tr("ignored: %n byte(s)", nullptr, int(outcome.reply().size()));
+            // No English plural forms are installed: the count picks the text.
+            return outcome.reply().size() == 1
+                       ? tr("ignored: 1 byte")
+                       : tr("ignored: %1 bytes").arg(outcome.reply().size());
         }
         return {};
     case CheckValueColumn:

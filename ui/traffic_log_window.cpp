@@ -16,18 +16,43 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScreen>
 #include <QScrollBar>
+#include <QSet>
 #include <QShowEvent>
 #include <QStaticText>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <QtMath>
 
 #include <algorithm>
 
 namespace darq {
 
 namespace {
+
+// The columns fitted to what they hold. The time has one format, which its first width fits, and
+// reading a row's local time is the dearest part of measuring it; the explanation, last, takes
+// the room that is left.
+constexpr int kFirstFittedColumn = TrafficLogModel::TimeColumn + 1;
+constexpr int kFittedColumns = TrafficLogModel::ExplanationColumn;
+// A cell wider than this many characters is cut off and shown whole in its tooltip: a burst of
+// noise on the line must not push the other columns out of view.
+constexpr int kMaxFittedCharacters = 100;
+
+// Narrower, the log would show little of its explanations.
+constexpr int kLeastWidth = 1280;
+
+// The room the delegate below leaves on either side of a cell's text.
+int textMargin(const QWidget* view) {
+    return view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+}
+
+// How much wider than its text a column must be to show it whole: the margins and the grid line.
+int cellPadding(const QWidget* view) {
+    return 2 * textMargin(view) + 1;
+}
 
 // Draws each cell's text from a cache of laid-out texts. Every new row moves all rows in view, so
 // the whole table is painted again; the standard delegate lays out every cell's text anew each
@@ -51,7 +76,7 @@ public:
         if (text.isEmpty()) {
             return;
         }
-        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+        const int margin = textMargin(view);
         const QRect area = style->subElementRect(QStyle::SE_ItemViewItemText, &cell, view)
                                .adjusted(margin, 0, -margin, 0);
         const QStaticText& laidOut = layOut(text, cell.font, area.width());
@@ -138,13 +163,16 @@ TrafficLogWindow::TrafficLogWindow(TrafficLogModel& model, QWidget* parent)
     table_->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     table_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     // Row numbers would shift as the oldest rows go; and rows of one fixed height, with columns
-    // that never fit themselves to their contents, keep a new row cheap in a full log.
+    // that Qt never fits to their contents, keep a new row cheap in a full log: the window widens
+    // a column itself when a new row needs it.
     table_->verticalHeader()->hide();
     table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().lineSpacing() + 6);
     table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     table_->horizontalHeader()->setStretchLastSection(true);
-    setInitialColumnWidths();
+    cellPadding_ = cellPadding(table_);
+    fitColumnsToHeaders();
+    fitColumnsToRows(0, model_.rowCount() - 1);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(saveStatus_, 1);
@@ -154,7 +182,16 @@ TrafficLogWindow::TrafficLogWindow(TrafficLogModel& model, QWidget* parent)
     layout->addWidget(counters_);
     layout->addWidget(table_, 1);
     layout->addLayout(buttons);
-    resize(1280, 480);
+    // Wide enough for every column where the screen allows, the explanation's first part
+    // included.
+    const QMargins margins = layout->contentsMargins();
+    int width = table_->horizontalHeader()->length() +
+                table_->verticalScrollBar()->sizeHint().width() + 2 * table_->frameWidth() +
+                margins.left() + margins.right();
+    if (const QScreen* screen = this->screen()) {
+        width = std::min(width, screen->availableGeometry().width());
+    }
+    resize(std::max(width, kLeastWidth), 480);
 
     connect(clearButton, &QPushButton::clicked, &model_, &TrafficLogModel::clear);
     connect(saveButton, &QPushButton::clicked, this, &TrafficLogWindow::save);
@@ -174,11 +211,13 @@ TrafficLogWindow::TrafficLogWindow(TrafficLogModel& model, QWidget* parent)
                     rows->setValue(rows->value() - (last - first + 1));
                 }
             });
-    connect(&model_, &QAbstractItemModel::rowsInserted, this, [this] {
-        if (followingNewest_ && isVisible()) {
-            table_->scrollToBottom();
-        }
-    });
+    connect(&model_, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first, int last) {
+                fitColumnsToRows(first, last);
+                if (followingNewest_ && isVisible()) {
+                    table_->scrollToBottom();
+                }
+            });
 
     showCounters();
 }
@@ -207,17 +246,16 @@ void TrafficLogWindow::showCounters() {
                  QString::number(counters.refused)));
 }
 
-void TrafficLogWindow::setInitialColumnWidths() {
-    // Wide enough for the usual contents: the time, "/dev/ttyUSB0 at 9600 Bd", a request and a
-    // 17-byte reply in hex. Longer cells are cut off and shown in full as a tooltip; the operator
-    // can widen any column.
+void TrafficLogWindow::fitColumnsToHeaders() {
+    // Wide enough from the start for the usual contents, so that the first rows do not move the
+    // columns: the time, "/dev/ttyUSB0 at 9600 Bd", a request and a 17-byte reply in hex.
     struct Width {
         int column;
         int characters;
         bool bytes;
     };
     static constexpr Width kWidths[] = {
-        {TrafficLogModel::TimeColumn, 12, false},      {TrafficLogModel::DeviceColumn, 20, false},
+        {TrafficLogModel::TimeColumn, 12, false},      {TrafficLogModel::DeviceColumn, 23, false},
         {TrafficLogModel::AddressColumn, 3, false},    {TrafficLogModel::SentColumn, 23, true},
         {TrafficLogModel::ReceivedColumn, 50, true},   {TrafficLogModel::OutcomeColumn, 12, false},
         {TrafficLogModel::CheckValueColumn, 5, false}, {TrafficLogModel::EchoColumn, 3, false},
@@ -225,13 +263,60 @@ void TrafficLogWindow::setInitialColumnWidths() {
     };
     const QFontMetrics text = table_->fontMetrics();
     const QFontMetrics bytes(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    const int padding = 2 * text.averageCharWidth();
     QHeaderView* header = table_->horizontalHeader();
+    // A selected row sets the captions in bold. Qt measures a caption so, but to its advance with
+    // no room to spare; a Chinese character fills its whole advance, and the line between the
+    // sections then covers the edge of the last one.
+    QFont boldCaption = header->font();
+    boldCaption.setBold(true);
+    const QFontMetrics captionText(boldCaption);
     for (const Width& width : kWidths) {
         const QFontMetrics& metrics = width.bytes ? bytes : text;
         const int contents = metrics.horizontalAdvance(QString(width.characters, QLatin1Char('0')));
-        header->resizeSection(width.column,
-                              std::max(contents + padding, header->sectionSizeHint(width.column)));
+        const QString caption = model_.headerData(width.column, Qt::Horizontal).toString();
+        const int captionWidth =
+            captionText.horizontalAdvance(caption) + 2 * captionText.averageCharWidth();
+        fittedWidths_[std::size_t(width.column)] = std::max(contents + cellPadding_, captionWidth);
+        header->resizeSection(width.column, fittedWidths_[std::size_t(width.column)]);
+    }
+}
+
+void TrafficLogWindow::fitColumnsToRows(int first, int last) {
+    const int widest = kMaxFittedCharacters * table_->fontMetrics().averageCharWidth();
+    QHeaderView* header = table_->horizontalHeader();
+    // Most cells of a column repeat one another: each text in each font is measured once.
+    QList<QFont> fonts;
+    QList<QFontMetricsF> metrics;
+    QSet<QPair<QString, qsizetype>> measured;
+    for (int column = kFirstFittedColumn; column < kFittedColumns; ++column) {
+        int& fitted = fittedWidths_[std::size_t(column)];
+        int needed = fitted;
+        measured.clear();
+        for (int row = first; row <= last; ++row) {
+            const QModelIndex cell = model_.index(row, column);
+            const QVariant font = cell.data(Qt::FontRole);
+            const QFont cellFont =
+                font.isValid() ? font.value<QFont>().resolve(table_->font()) : table_->font();
+            qsizetype fontNumber = fonts.indexOf(cellFont);
+            if (fontNumber < 0) {
+                fontNumber = fonts.size();
+                fonts.append(cellFont);
+                metrics.append(QFontMetricsF(cellFont));
+            }
+            QPair<QString, qsizetype> text(cell.data().toString(), fontNumber);
+            if (measured.contains(text)) {
+                continue;
+            }
+            const qreal width = metrics[fontNumber].horizontalAdvance(text.first);
+            measured.insert(std::move(text));
+            needed = std::max(needed, qCeil(width) + cellPadding_);
+        }
+        needed = std::min(needed, widest);
+        // A column the operator narrowed stays so until a row needs more than it ever did.
+        if (needed > fitted) {
+            fitted = needed;
+            header->resizeSection(column, fitted);
+        }
     }
 }
 

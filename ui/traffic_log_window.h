@@ -1,7 +1,11 @@
 #pragma once
 
+#include "ui/traffic_log.h"
+
 #include <QPointer>
 #include <QWidget>
+
+#include <array>
 
 class QFileDialog;
 class QLabel;
@@ -9,8 +13,6 @@ class QMessageBox;
 class QTableView;
 
 namespace darq {
-
-class TrafficLogModel;
 
 // The traffic log beside the main window: the session's counters, every exchange as a row, and
 // the rows saved as CSV on request. Never modal, and closing it only hides it: the log it shows
@@ -29,7 +31,10 @@ protected:
 
 private:
     void showCounters();
-    void setInitialColumnWidths();
+    // Widths that show each column's caption and its usual contents whole.
+    void fitColumnsToHeaders();
+    // Widens the columns that rows `first` to `last` need wider, up to a bound.
+    void fitColumnsToRows(int first, int last);
     void confirmReplacing(const QString& path);
     void writeCsv(const QString& path);
     void tellSaveFailure(const QString& text);
@@ -40,6 +45,9 @@ private:
     QLabel* saveStatus_;
     QPointer<QFileDialog> saveDialog_;
     QPointer<QMessageBox> saveFailure_;
+    int cellPadding_ = 0;
+    // The width each column was last fitted to, the explanation's aside.
+    std::array<int, TrafficLogModel::ExplanationColumn> fittedWidths_{};
     // Whether the newest row was in view when rows began to change; otherwise the operator
     // scrolled up to read, and the rows in view stay put.
     bool followingNewest_ = true;

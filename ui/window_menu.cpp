@@ -4,9 +4,13 @@
 #include "serial/port_names.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QInputDialog>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QWidget>
 
@@ -28,32 +32,69 @@ QString entryText(const SerialDevice& device) {
 
 } // namespace
 
-WindowMenu::WindowMenu(QWidget* window)
-    : QObject(window), window_(window), menu_(new QMenu(window)) {
-    menu_->setObjectName(QStringLiteral("windowMenu"));
+WindowMenu::WindowMenu(QWidget* window, QMenuBar* menuBar)
+    : QObject(window), window_(window), contextMenu_(new QMenu(window)) {
     for (int index = 0; index < int(deviceMenus_.size()); ++index) {
-        deviceMenus_[index] = menu_->addMenu(tr("COM%1 device").arg(index + 1));
+        const int commPort = index + 1;
+        QMenu* devices = new QMenu(tr("COM%1 device").arg(commPort), window);
+        devices->setObjectName(QStringLiteral("com%1DeviceMenu").arg(commPort));
+        // Listed as the menu opens, so that an adapter plugged in since is there.
+        connect(devices, &QMenu::aboutToShow, this,
+                [this, commPort] { fillDeviceMenu(commPort, listSerialDevices()); });
+        deviceMenus_[index] = devices;
     }
-    connect(menu_, &QMenu::aboutToShow, this, &WindowMenu::fillDeviceMenus);
+
+    auto* findInstrument = new QAction(tr("Find instrument…"), this);
+    findInstrument->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    connect(findInstrument, &QAction::triggered, this, &WindowMenu::findInstrumentChosen);
+    auto* trafficLog = new QAction(tr("Traffic log"), this);
+    trafficLog->setShortcut(Qt::Key_F12);
+    connect(trafficLog, &QAction::triggered, this, &WindowMenu::trafficLogChosen);
+    auto* about = new QAction(tr("About darq-flowtest"), this);
+    connect(about, &QAction::triggered, this, &WindowMenu::showAbout);
+
+    QMenu* device = menuBar->addMenu(tr("&Device"));
+    device->addAction(findInstrument);
+    device->addSeparator();
+    for (QMenu* devices : deviceMenus_) {
+        device->addMenu(devices);
+    }
+    menuBar->addMenu(tr("&View"))->addAction(trafficLog);
+    menuBar->addMenu(tr("&Help"))->addAction(about);
+
+    contextMenu_->setObjectName(QStringLiteral("windowMenu"));
+    for (QMenu* devices : deviceMenus_) {
+        contextMenu_->addMenu(devices);
+    }
+    contextMenu_->addSeparator();
+    contextMenu_->addAction(findInstrument);
+    contextMenu_->addAction(trafficLog);
+
+    // The keys work with every menu closed, wherever the focus is in the window.
+    window->addActions({findInstrument, trafficLog});
 
     // A right-click that no control takes for a menu of its own passes up to the window.
     window->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(window, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& position) { menu_->popup(window_->mapToGlobal(position)); });
+    connect(window, &QWidget::customContextMenuRequested, this, [this](const QPoint& position) {
+        contextMenu_->popup(window_->mapToGlobal(position));
+    });
+    auto* contextMenuKey = new QAction(this);
+    contextMenuKey->setShortcuts(
+        {QKeySequence(Qt::SHIFT | Qt::Key_F10), QKeySequence(Qt::Key_Menu)});
+    connect(contextMenuKey, &QAction::triggered, this, &WindowMenu::openContextMenuFromKeyboard);
+    window->addAction(contextMenuKey);
 }
 
-void WindowMenu::addAction(QAction* action) {
-    if (menu_->actions().size() == int(deviceMenus_.size())) {
-        menu_->addSeparator();
+void WindowMenu::openContextMenuFromKeyboard() {
+    QWidget* target = QApplication::focusWidget();
+    if (target == nullptr || target->window() != window_) {
+        target = window_;
     }
-    menu_->addAction(action);
-}
-
-void WindowMenu::fillDeviceMenus() {
-    const QList<SerialDevice> devices = listSerialDevices();
-    for (int commPort = 1; commPort <= int(deviceMenus_.size()); ++commPort) {
-        fillDeviceMenu(commPort, devices);
-    }
+    // Sent as the desktop sends it for the Menu key, where it does: the control with the focus
+    // opens its own menu, or passes the event up to the window, which opens the window's.
+    const QPoint centre = target->rect().center();
+    QContextMenuEvent event(QContextMenuEvent::Keyboard, centre, target->mapToGlobal(centre));
+    QApplication::sendEvent(target, &event);
 }
 
 void WindowMenu::fillDeviceMenu(int commPort, const QList<SerialDevice>& devices) {
@@ -86,15 +127,25 @@ void WindowMenu::askForDevicePath(int commPort) {
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowTitle(tr("COM%1 device").arg(commPort));
     dialog->setLabelText(
-        tr("Device path for COM%1 (left empty, COM%1 is found automatically again):")
+        tr("Device path for COM%1, or tcp://HOST:PORT for a serial device server (left empty, "
+           "COM%1 is found automatically again):")
             .arg(commPort));
-    dialog->setTextValue(commPortDevice(commPort).device);
-    connect(dialog, &QInputDialog::textValueSelected, this, [this, commPort](const QString& text) {
-        // A device udev names by id is remembered by that name, which it keeps in any socket.
-        const QString path = text.trimmed();
-        const std::optional<SerialDevice> device = deviceBehind(path, listSerialDevices());
-        assign(commPort, device ? device->stableName() : path);
-    });
+    // The field starts from the operator's own assignment, not from whatever the port means now:
+    // DARQ_COMn or the adapter found automatically would be pinned by a mere OK, and stay pinned
+    // once the variable is gone or another adapter is plugged in.
+    const QString assigned = assignedDevice(commPort);
+    dialog->setTextValue(assigned);
+    connect(dialog, &QInputDialog::textValueSelected, this,
+            [this, commPort, assigned](const QString& text) {
+                const QString path = text.trimmed();
+                if (path == assigned) {
+                    return;
+                }
+                // A device udev names by id is remembered by that name, which it keeps in any
+                // socket.
+                const std::optional<SerialDevice> device = deviceBehind(path, listSerialDevices());
+                assign(commPort, device ? device->stableName() : path);
+            });
     dialog->open();
 }
 
@@ -111,6 +162,25 @@ void WindowMenu::assign(int commPort, const QString& device) {
         return;
     }
     emit deviceAssigned(commPort);
+}
+
+void WindowMenu::showAbout() {
+    if (!about_) {
+        about_ = new QMessageBox(window_);
+        about_->setObjectName(QStringLiteral("aboutBox"));
+        about_->setAttribute(Qt::WA_DeleteOnClose);
+        about_->setWindowTitle(tr("About darq-flowtest"));
+        about_->setIconPixmap(window_->windowIcon().pixmap(64));
+        about_->setTextFormat(Qt::PlainText);
+        about_->setText(
+            tr("darq-flowtest %1\n\nChecks the serial link to a DARQ flow totalizer.\n"
+               "Licensed under the MIT licence.\n\n"
+               "The devices assigned to COM1 and COM2 are kept in %2. Nothing else is kept "
+               "between runs.")
+                .arg(QStringLiteral(DARQ_VERSION), QDir::toNativeSeparators(assignmentFile())));
+    }
+    about_->open();
+    about_->raise();
 }
 
 } // namespace darq

@@ -8,6 +8,7 @@
 #include "ui/translation.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -24,6 +25,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
@@ -508,7 +510,13 @@ TEST_F(Form1Test, ClosingTheWindowWhileAReadWaitsEndsCleanly) {
 TEST_F(Form1Test, ControlsSitWhereTheLayoutPutsThem) {
     SimProcess sim;
     openWindow(sim.devicePath());
-    EXPECT_EQ(form_->size(), QSize(448, 498));
+    // The menu bar is the frame's, above the client area; the client area keeps its size.
+    auto* client = control<QWidget>("clientArea");
+    auto* menuBar = control<QMenuBar>("menuBar");
+    EXPECT_EQ(client->size(), QSize(448, 498));
+    EXPECT_GT(menuBar->height(), 0);
+    EXPECT_EQ(client->mapTo(form_.data(), QPoint(0, 0)), QPoint(0, menuBar->height()));
+    EXPECT_EQ(form_->size(), QSize(448, menuBar->height() + 498));
     EXPECT_EQ(form_->minimumSize(), form_->maximumSize());
     const Qt::WindowFlags flags = form_->windowFlags();
     EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
@@ -519,7 +527,7 @@ TEST_F(Form1Test, ControlsSitWhereTheLayoutPutsThem) {
         const char* container;
         QRect twips; // left, top, width, height
     } places[] = {
-        {control<QGroupBox>("Frame3"), "Form1", {120, 240, 6255, 4215}},
+        {control<QGroupBox>("Frame3"), "clientArea", {120, 240, 6255, 4215}},
         {control<QLabel>("Label4"), "Frame3", {1920, 600, 3975, 1215}},
         {control<QCheckBox>("Check1"), "Frame3", {600, 3480, 1575, 255}},
         {control<QGroupBox>("Frame1"), "Frame2", {240, 480, 3615, 735}},
@@ -544,8 +552,7 @@ TEST_F(Form1Test, ControlsSitWhereTheLayoutPutsThem) {
         {control<QLabel>("Label4"), QPalette::WindowText, QColor(255, 0, 0)},
         {control<QLabel>("Label4"), QPalette::Window, QColor(192, 192, 255)},
         {control<QLineEdit>("Text1"), QPalette::Base, QColor(192, 192, 255)},
-        {control<QGroupBox>("Frame3"), QPalette::WindowText, QColor(255, 0, 0)},
-        {form_.data(), QPalette::Window, QColor(224, 224, 224)},
+        {client, QPalette::Window, QColor(224, 224, 224)},
     };
     for (const auto& expected : colours) {
         SCOPED_TRACE(expected.control->objectName().toStdString());
@@ -709,6 +716,30 @@ TEST_F(Form1Test, TextOnTheLayoutsOwnBackgroundsStaysReadableOnADarkDesktop) {
     }
     EXPECT_TRUE(onFixedBackgrounds.contains("Text1"))
         << onFixedBackgrounds.join(", ").toStdString();
+}
+
+// The caption 流量显示 is red on the desktop's menu colour, which is light grey on a light desktop
+// and dark grey on a dark one; pure red reaches 4.5:1 on neither.
+TEST_F(Form1Test, FlowCaptionStaysRedAndReadableOnLightAndDarkDesktops) {
+    const QPalette desktop = QApplication::palette();
+    const auto restoreDesktop = qScopeGuard([&desktop] { QApplication::setPalette(desktop); });
+    SimProcess sim;
+    const struct {
+        const char* name;
+        QPalette palette;
+    } desktops[] = {{"light", desktop}, {"dark", darkDesktopPalette()}};
+    for (const auto& example : desktops) {
+        SCOPED_TRACE(example.name);
+        QApplication::setPalette(example.palette);
+        openWindow(sim.devicePath());
+        const std::optional<TextOnScreen> seen = textOnScreen(control<QGroupBox>("Frame3"));
+        ASSERT_TRUE(seen.has_value());
+        EXPECT_GE(contrastRatio(seen->text, seen->background), 4.5)
+            << seen->text.name().toStdString() << " on " << seen->background.name().toStdString();
+        EXPECT_EQ(seen->text.hslHue(), 0) << seen->text.name().toStdString();
+        EXPECT_GT(seen->text.hslSaturation(), 200) << seen->text.name().toStdString();
+        delete form_;
+    }
 }
 
 TEST_F(Form1Test, SearchFindsTheInstrumentBehindAnEchoAndSelectsItsRateAndAddress) {
@@ -904,15 +935,77 @@ TEST_F(Form1Test, TrafficLogShowsEveryExchangeAsItWasOnTheLineAndSavesIt) {
     EXPECT_TRUE(lines[0].startsWith("time,address,outcome,flow,total,bytes,crc,latency_ms,baud"));
 }
 
+// What a screen reader says a control is. On Linux, Qt names a list by the caption whose buddy it
+// is, and gives the list itself the text in its field as its name.
+QString spokenName(QWidget* control) {
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+    const auto labels = accessible->relations(QAccessible::Label);
+    if (accessible->role() == QAccessible::ComboBox && !labels.isEmpty()) {
+        return labels.front().first->text(QAccessible::Name);
+    }
+    return accessible->text(QAccessible::Name);
+}
+
+QString accessibleValue(QWidget* control) {
+    return QAccessible::queryAccessibleInterface(control)->text(QAccessible::Value);
+}
+
+TEST_F(Form1Test, AssistiveTechnologyHearsWhatEachControlIsAndTheReadingShown) {
+    SimProcess sim(fixedReading(123456, 2, 0, 12345678, 3));
+    openWindow(sim.devicePath());
+    const struct {
+        QWidget* control;
+        QAccessible::Role role;
+        const char* name;
+    } controls[] = {
+        {control<QGroupBox>("Frame3"), QAccessible::Grouping, "Flow display"},
+        {control<QLabel>("Label3"), QAccessible::StaticText, "Instantaneous flow"},
+        {control<QLabel>("Label4"), QAccessible::StaticText, "Instantaneous flow"},
+        {control<QLabel>("Label2"), QAccessible::StaticText, "Accumulated flow"},
+        {control<QLineEdit>("Text1"), QAccessible::EditableText, "Accumulated flow"},
+        {control<QPushButton>("Command2"), QAccessible::Button, "Read"},
+        {control<QCheckBox>("Check1"), QAccessible::CheckBox, "Automatic reading"},
+        {control<QGroupBox>("Frame2"), QAccessible::Grouping, "Serial port settings"},
+        {control<QGroupBox>("Frame1"), QAccessible::Grouping, "Serial port"},
+        {element<QRadioButton>("Option1", 0), QAccessible::RadioButton, "COM1"},
+        {element<QRadioButton>("Option1", 1), QAccessible::RadioButton, "COM2"},
+        {control<QPushButton>("Command1"), QAccessible::Button, "Close port"},
+        {element<QLabel>("Label1", 0), QAccessible::StaticText, "Baud rate"},
+        {element<QLabel>("Label1", 1), QAccessible::StaticText, "Instrument address"},
+        {control<QComboBox>("Combo2"), QAccessible::ComboBox, "Baud rate"},
+        {control<QComboBox>("Combo1"), QAccessible::ComboBox, "Instrument address"},
+    };
+    for (const auto& expected : controls) {
+        SCOPED_TRACE(expected.name);
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(expected.control);
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_EQ(accessible->role(), expected.role);
+        EXPECT_EQ(spokenName(expected.control), expected.name);
+        // The tooltip says what the control does, and is its description too.
+        EXPECT_FALSE(expected.control->toolTip().isEmpty());
+        EXPECT_FALSE(accessible->text(QAccessible::Description).isEmpty());
+    }
+    EXPECT_EQ(accessibleValue(control<QComboBox>("Combo2")), "9600");
+
+    readOnce();
+    EXPECT_EQ(accessibleValue(control<QLabel>("Label4")), "1234.56");
+    EXPECT_EQ(accessibleValue(control<QLineEdit>("Text1")), "12345.678");
+    control<QPushButton>("Command1")->click();
+    EXPECT_EQ(spokenName(control<QPushButton>("Command1")), "Open port");
+}
+
 TEST_F(Form1Test, UnderAChineseLocaleTheAddedTextsAreChineseAndUnderAnyOtherEnglish) {
     const struct {
         const char* locale;
         QString openFailure;
         QString findAction;
+        QString deviceMenu;
+        QString rateListName;
     } cases[] = {
-        {"zh_CN", "无法打开端口。\n/nonexistent/com1: 未找到 (没有这个设备)", "搜索仪表…"},
+        {"zh_CN", "无法打开端口。\n/nonexistent/com1: 未找到 (没有这个设备)", "搜索仪表…",
+         "设备(&D)", "通讯波特率"},
         {"de_DE", "The port cannot be opened.\n/nonexistent/com1: not found (no such device)",
-         "Find instrument…"},
+         "Find instrument…", "&Device", "Baud rate"},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.locale);
@@ -925,6 +1018,8 @@ TEST_F(Form1Test, UnderAChineseLocaleTheAddedTextsAreChineseAndUnderAnyOtherEngl
             actions << action->text();
         }
         EXPECT_TRUE(actions.contains(row.findAction)) << actions.join(", ").toStdString();
+        EXPECT_TRUE(actions.contains(row.deviceMenu)) << actions.join(", ").toStdString();
+        EXPECT_EQ(spokenName(control<QComboBox>("Combo2")), row.rateListName);
         // The captions the layout fixes are Chinese whatever the locale.
         EXPECT_EQ(control<QPushButton>("Command2")->text(), "读取");
         delete form_;
@@ -1007,28 +1102,162 @@ QAction* menuEntry(const QMenu* menu, const QString& text) {
     return nullptr;
 }
 
-TEST_F(Form1Test, RightClickWhereNoControlHasAMenuOfItsOwnOpensTheWindowMenu) {
+void pressKeys(const QKeySequence& keys) {
+    QTest::keySequence(QApplication::focusWidget(), keys);
+}
+
+// Shift+F10 and the Menu key open the menu a right-click on the control with the focus opens.
+TEST_F(Form1Test, RightClickOrMenuKeyOpensTheWindowMenuWhereNoControlHasOneOfItsOwn) {
     SimProcess sim;
     openWindow(sim.devicePath());
+    form_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.data()));
     auto* menu = control<QMenu>("windowMenu");
+    const QKeySequence shiftF10(Qt::SHIFT | Qt::Key_F10);
+    const QKeySequence menuKey(Qt::Key_Menu);
     const struct {
-        QWidget* clicked;
+        QWidget* control;
+        std::optional<QKeySequence> keys; // none: a right-click
         bool opensWindowMenu;
     } cases[] = {
-        {control<QGroupBox>("Frame2"), true}, // 串口选择
-        {control<QGroupBox>("Frame1"), true}, // 端口选择
-        {element<QRadioButton>("Option1", 1), true},
-        {element<QLabel>("Label1", 0), true},
-        {control<QLabel>("Label4"), true},
-        {control<QLineEdit>("Text1"), false}, // its own edit menu
+        {control<QGroupBox>("Frame2"), std::nullopt, true}, // 串口选择
+        {control<QGroupBox>("Frame1"), std::nullopt, true}, // 端口选择
+        {element<QRadioButton>("Option1", 1), std::nullopt, true},
+        {element<QLabel>("Label1", 0), std::nullopt, true},
+        {control<QLabel>("Label4"), std::nullopt, true},
+        {control<QLineEdit>("Text1"), std::nullopt, false}, // its own edit menu
+        {control<QPushButton>("Command2"), shiftF10, true},
+        {control<QCheckBox>("Check1"), menuKey, true},
+        {control<QLineEdit>("Text1"), shiftF10, false},
+        {control<QComboBox>("Combo1"), menuKey, false},
     };
     for (const auto& example : cases) {
-        SCOPED_TRACE(example.clicked->objectName().toStdString());
-        rightClick(example.clicked);
+        SCOPED_TRACE(example.control->objectName().toStdString() +
+                     (example.keys ? " " + example.keys->toString().toStdString() : ""));
+        if (example.keys) {
+            example.control->setFocus();
+            pressKeys(*example.keys);
+        } else {
+            rightClick(example.control);
+        }
         EXPECT_EQ(menu->isVisible(), example.opensWindowMenu);
-        if (QWidget* popup = QApplication::activePopupWidget()) {
+        QWidget* popup = QApplication::activePopupWidget();
+        EXPECT_NE(popup, nullptr);
+        if (popup != nullptr) {
             popup->close();
         }
+    }
+}
+
+QString entriesOf(const QMenu* menu) {
+    QStringList entries;
+    for (const QAction* entry : menu->actions()) {
+        if (!entry->isSeparator()) {
+            entries << (entry->text() + QLatin1Char(' ') + entry->shortcut().toString()).trimmed();
+        }
+    }
+    return entries.join(QStringLiteral(", "));
+}
+
+TEST_F(Form1Test, MenuBarHoldsTheWindowsCommandsWithTheirKeys) {
+    SimProcess sim;
+    openWindow(sim.devicePath());
+    auto* menuBar = control<QMenuBar>("menuBar");
+    QStringList menus;
+    QList<QAction*> barActions;
+    for (const QAction* title : menuBar->actions()) {
+        menus << title->text() + QStringLiteral(": ") + entriesOf(title->menu());
+        barActions << title->menu()->actions();
+    }
+    EXPECT_EQ(menus, QStringList({"&Device: Find instrument… Ctrl+F, COM1 device, COM2 device",
+                                  "&View: Traffic log F12", "&Help: About darq-flowtest"}));
+    // The right-click menu offers the same actions, not copies of them.
+    auto* contextMenu = control<QMenu>("windowMenu");
+    EXPECT_EQ(entriesOf(contextMenu),
+              "COM1 device, COM2 device, Find instrument… Ctrl+F, Traffic log F12");
+    for (QAction* entry : contextMenu->actions()) {
+        EXPECT_TRUE(entry->isSeparator() || barActions.contains(entry))
+            << entry->text().toStdString();
+    }
+
+    const struct {
+        QKeySequence keys;
+        const char* opens;
+    } keys[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_F), "searchDialog"},
+        {QKeySequence(Qt::Key_F12), "trafficLogWindow"},
+    };
+    for (const auto& key : keys) {
+        SCOPED_TRACE(key.opens);
+        form_->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(form_.data()));
+        pressKeys(key.keys);
+        auto* opened = form_->findChild<QWidget*>(QLatin1String(key.opens));
+        ASSERT_NE(opened, nullptr);
+        EXPECT_TRUE(opened->isVisible());
+    }
+
+    barActions.back()->trigger();
+    auto* about = form_->findChild<QMessageBox*>(QStringLiteral("aboutBox"));
+    ASSERT_NE(about, nullptr);
+    EXPECT_TRUE(about->isVisible());
+    for (const QString& told :
+         {QStringLiteral(DARQ_VERSION), QStringLiteral("MIT"), assignmentFile()}) {
+        EXPECT_TRUE(about->text().contains(told)) << about->text().toStdString();
+    }
+}
+
+// Chooses COM1 device > Other device… and returns the dialog that asks for the path. The device
+// list is made as the menu opens.
+QInputDialog* askForCom1Device(QWidget* window) {
+    auto* com1Devices = window->findChild<QMenu*>(QStringLiteral("com1DeviceMenu"));
+    if (com1Devices == nullptr) {
+        ADD_FAILURE() << "no COM1 device menu";
+        return nullptr;
+    }
+    com1Devices->popup(QPoint());
+    QAction* otherDevice = menuEntry(com1Devices, QStringLiteral("Other device…"));
+    com1Devices->close();
+    if (otherDevice == nullptr) {
+        return nullptr;
+    }
+    otherDevice->trigger();
+    return window->findChild<QInputDialog*>(QStringLiteral("devicePathDialog"));
+}
+
+// "Other device…" asks for the operator's own assignment: what DARQ_COM1 or the automatic choice
+// put behind the port must not become lasting by an OK.
+TEST_F(Form1Test, OtherDeviceKeepsOnlyWhatTheOperatorChanged) {
+    SimProcess sim;
+    const QString assigned = QStringLiteral("/nonexistent/assigned-com1");
+    const auto forget = qScopeGuard([] { assignDevice(1, QString()); });
+    const struct {
+        const char* name;
+        bool variableSet;
+        QString assignedBefore;
+        std::optional<QString> typed; // none: OK on the field as it came
+        QString assignedAfter;
+    } cases[] = {
+        {"OK with DARQ_COM1 set", true, {}, std::nullopt, {}},
+        {"OK on the automatic choice", false, {}, std::nullopt, {}},
+        {"OK on an assignment", false, assigned, std::nullopt, assigned},
+        {"emptied", false, assigned, QString(), {}},
+        {"a path typed with DARQ_COM1 set", true, {}, assigned, assigned},
+    };
+    for (const auto& example : cases) {
+        SCOPED_TRACE(example.name);
+        ASSERT_TRUE(assignDevice(1, example.assignedBefore));
+        // An empty variable counts as none.
+        openWindow(example.variableSet ? sim.devicePath() : std::string());
+        QInputDialog* dialog = askForCom1Device(form_);
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->textValue(), example.assignedBefore);
+        if (example.typed) {
+            dialog->setTextValue(*example.typed);
+        }
+        dialog->accept();
+        EXPECT_EQ(assignedDevice(1), example.assignedAfter);
+        delete form_;
     }
 }
 
@@ -1047,16 +1276,7 @@ TEST_F(Form1Test, DeviceAssignedInTheMenuIsOpenedAtOnceAndKeptByTheNextWindow) {
     ASSERT_TRUE(waitForBox(unplugged));
     visibleBoxes().front()->close();
 
-    auto* menu = control<QMenu>("windowMenu");
-    rightClick(control<QGroupBox>("Frame1"));
-    ASSERT_TRUE(menu->isVisible());
-    QAction* com1Devices = menuEntry(menu, QStringLiteral("COM1 device"));
-    ASSERT_NE(com1Devices, nullptr);
-    QAction* otherDevice = menuEntry(com1Devices->menu(), QStringLiteral("Other device…"));
-    ASSERT_NE(otherDevice, nullptr);
-    menu->close();
-    otherDevice->trigger();
-    auto* dialog = form_->findChild<QInputDialog*>(QStringLiteral("devicePathDialog"));
+    QInputDialog* dialog = askForCom1Device(form_);
     ASSERT_NE(dialog, nullptr);
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(dialog->textValue(), unplugged);
@@ -1072,7 +1292,8 @@ TEST_F(Form1Test, DeviceAssignedInTheMenuIsOpenedAtOnceAndKeptByTheNextWindow) {
     QRadioButton* com1 = element<QRadioButton>("Option1", 0);
     QHelpEvent hover(QEvent::ToolTip, QPoint(3, 3), com1->mapToGlobal(QPoint(3, 3)));
     QApplication::sendEvent(com1, &hover);
-    EXPECT_TRUE(QToolTip::text().startsWith(device)) << QToolTip::text().toStdString();
+    EXPECT_TRUE(QToolTip::text().startsWith("Use the serial port COM1\n" + device))
+        << QToolTip::text().toStdString();
     EXPECT_TRUE(QToolTip::text().contains("assigned in this window"));
 
     delete form_;

@@ -1,5 +1,5 @@
-// darq-flowtest as a program: what its headless screenshot run reports, and how it ends on a
-// signal.
+// darq-flowtest as a program: its answers on the terminal, what its headless screenshot run
+// reports, and how it ends on a signal.
 
 #include "instrument_end.h"
 #include "sim_process.h"
@@ -26,6 +26,32 @@ void startWindow(QProcess& window, const QString& com1, const QStringList& argum
     window.setProcessEnvironment(environment);
     window.start(QStringLiteral(DARQ_FLOWTEST_PATH), arguments);
     ASSERT_TRUE(window.waitForStarted(5000));
+}
+
+// A package build writes the manual page from --help, and a server has no display either.
+TEST(FlowtestProgram, HelpAndVersionNeedNoDisplay) {
+    const struct {
+        const char* option;
+        const char* firstLine;
+    } cases[] = {
+        {"--help", "Usage: "},
+        {"--version", "darq-flowtest "},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.option);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+            environment.remove(QLatin1String(variable));
+        }
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(DARQ_FLOWTEST_PATH), {QLatin1String(row.option)});
+        ASSERT_TRUE(program.waitForFinished(30000));
+        const QString out = QString::fromLocal8Bit(program.readAllStandardOutput());
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+        EXPECT_TRUE(out.startsWith(QLatin1String(row.firstLine))) << out.toStdString();
+    }
 }
 
 TEST(FlowtestProgram, ScreenshotRunFailsWhenNoReadingWasShown) {

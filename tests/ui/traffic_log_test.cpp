@@ -2,14 +2,18 @@
 
 #include "ui/traffic_log.h"
 #include "ui/traffic_log_window.h"
+#include "ui/translation.h"
 
 #include <QAbstractButton>
 #include <QFile>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStyle>
+#include <QTableView>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -160,6 +164,43 @@ TEST(TrafficLogCsv, WritesDarqReadsColumnsThenTheExchange) {
         allLines += example.line;
     }
     EXPECT_EQ(trafficLogCsv(all).toStdString(), allLines.toStdString());
+}
+
+// Every column shows its caption and its cells whole, in English as in Chinese: the device's
+// by-id name with the rate, an echoed reply, an outcome in bold.
+TEST(TrafficLogWindow, ColumnsFitTheirCaptionsAndContentsInEitherLanguage) {
+    for (const char* locale : {"en_GB", "zh_CN"}) {
+        SCOPED_TRACE(locale);
+        const auto translations = installTranslations(QLocale(QLatin1String(locale)));
+        TrafficLogModel model;
+        model.addEntry(entryOf(Row::Decoded));
+        TrafficLogWindow window(model);
+        window.show();
+        Bytes echoThenShort = kRequest;
+        echoThenShort.insert(echoThenShort.end(), kReply.begin(), kReply.end() - 1);
+        ReadingRecord echoedRecord = recordOf(Status::Completed, echoThenShort);
+        echoedRecord.device = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KX3BQ-if00-port0";
+        const TrafficLogEntry echoed = trafficLogEntry(echoedRecord);
+        model.addEntry(echoed);
+
+        auto* table = window.findChild<QTableView*>();
+        const QHeaderView* header = table->horizontalHeader();
+        const int margin = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+        // A selected row sets every caption in bold.
+        QFont bold = header->font();
+        bold.setBold(true);
+        const QFontMetrics caption(bold);
+        for (int column = 0; column < TrafficLogModel::ExplanationColumn; ++column) {
+            const QString text = model.headerData(column, Qt::Horizontal).toString();
+            SCOPED_TRACE(text.toStdString());
+            // Qt's own measure of the widest cell, and the caption's ink within the header's
+            // margins and the line between sections.
+            EXPECT_GE(header->sectionSize(column),
+                      static_cast<QAbstractItemView*>(table)->sizeHintForColumn(column));
+            EXPECT_GE(header->sectionSize(column),
+                      caption.boundingRect(text).width() + 2 * margin + 1);
+        }
+    }
 }
 
 class TrafficLogWindowTest : public ::testing::Test {

@@ -163,6 +163,22 @@
         <source>the port closed while the reply was awaited</source>
         <translation>等待应答时端口已关闭</translation>
     </message>
+    <message>
+        <source>no answer within %1 s</source>
+        <translation>%1 秒内无应答</translation>
+    </message>
+    <message>
+        <source>not a network device: give it as tcp://HOST:PORT</source>
+        <translation>不是网络设备：请写成 tcp://主机:端口</translation>
+    </message>
+    <message>
+        <source>the server closed the connection</source>
+        <translation>服务器关闭了连接</translation>
+    </message>
+    <message>
+        <source>cannot connect: </source>
+        <translation>无法连接：</translation>
+    </message>
 </context>
 <context>
     <name>ReplyWords</name>
@@ -303,6 +319,89 @@
     </message>
 </context>
 <context>
+    <name>darq::ControlHelp</name>
+    <message>
+        <source>Flow display</source>
+        <translation>流量显示</translation>
+    </message>
+    <message>
+        <source>The instrument&apos;s readings: the instantaneous and the accumulated flow</source>
+        <translation>仪表的读数：瞬时流量和累计流量</translation>
+    </message>
+    <message>
+        <source>Instantaneous flow</source>
+        <translation>瞬时流量</translation>
+    </message>
+    <message>
+        <source>Instantaneous flow, as last read from the instrument; nothing read yet</source>
+        <translation>瞬时流量，为最近一次从仪表读取的值；尚未读取</translation>
+    </message>
+    <message>
+        <source>Accumulated flow</source>
+        <translation>累计流量</translation>
+    </message>
+    <message>
+        <source>Accumulated flow, as last read from the instrument; nothing read yet</source>
+        <translation>累计流量，为最近一次从仪表读取的值；尚未读取</translation>
+    </message>
+    <message>
+        <source>Read</source>
+        <translation>读取</translation>
+    </message>
+    <message>
+        <source>Read the flow and the total from the instrument once</source>
+        <translation>从仪表读取一次瞬时流量和累计流量</translation>
+    </message>
+    <message>
+        <source>Automatic reading</source>
+        <translation>自动读取</translation>
+    </message>
+    <message>
+        <source>Read the instrument every two seconds; the read button is off meanwhile</source>
+        <translation>每两秒读取一次仪表；其间读取按钮不可用</translation>
+    </message>
+    <message>
+        <source>Serial port settings</source>
+        <translation>串口选择</translation>
+    </message>
+    <message>
+        <source>The serial port, its baud rate and the instrument&apos;s address</source>
+        <translation>串口、通讯波特率和仪表地址</translation>
+    </message>
+    <message>
+        <source>Serial port</source>
+        <translation>端口选择</translation>
+    </message>
+    <message>
+        <source>The serial port the window talks on</source>
+        <translation>本窗口通讯所用的串口</translation>
+    </message>
+    <message>
+        <source>Use the serial port COM%1</source>
+        <translation>使用串口 COM%1</translation>
+    </message>
+    <message>
+        <source>Open or close the selected serial port</source>
+        <translation>打开或关闭所选的串口</translation>
+    </message>
+    <message>
+        <source>Baud rate</source>
+        <translation>通讯波特率</translation>
+    </message>
+    <message>
+        <source>Baud rate of the serial line (no parity, 8 data bits, 2 stop bits)</source>
+        <translation>串行线路的通讯波特率（无校验，8 位数据位，2 位停止位）</translation>
+    </message>
+    <message>
+        <source>Instrument address</source>
+        <translation>仪表地址</translation>
+    </message>
+    <message>
+        <source>Bus address of the instrument, 0 to 128</source>
+        <translation>仪表的总线地址，0 到 128</translation>
+    </message>
+</context>
+<context>
     <name>darq::Form1</name>
     <message>
         <source>The baud rate cannot be set.
@@ -341,14 +440,6 @@
         <translation>%1：端口未打开；请先打开端口再搜索仪表。</translation>
     </message>
     <message>
-        <source>Find instrument…</source>
-        <translation>搜索仪表…</translation>
-    </message>
-    <message>
-        <source>Traffic log</source>
-        <translation>通讯记录</translation>
-    </message>
-    <message>
         <source>port not open</source>
         <translation>端口未打开</translation>
     </message>
@@ -367,6 +458,14 @@
     <message>
         <source>The check value of this reply was wrong: the value may be corrupted.</source>
         <translation>该应答的校验值错误：数值可能已损坏。</translation>
+    </message>
+    <message>
+        <source>Close port</source>
+        <translation>关闭端口</translation>
+    </message>
+    <message>
+        <source>Open port</source>
+        <translation>打开端口</translation>
     </message>
 </context>
 <context>
@@ -449,12 +548,6 @@
         <source>no data</source>
         <translation>无数据</translation>
     </message>
-    <message numerus="yes">
-        <source>ignored: %n byte(s)</source>
-        <translation>
-            <numerusform>已忽略：%n 字节</numerusform>
-        </translation>
-    </message>
     <message>
         <source>not sent</source>
         <translation>未发送</translation>
@@ -523,6 +616,14 @@
         <source>Latency (ms)</source>
         <translation>延迟（毫秒）</translation>
     </message>
+    <message>
+        <source>ignored: 1 byte</source>
+        <translation>已忽略：1 个字节</translation>
+    </message>
+    <message>
+        <source>ignored: %1 bytes</source>
+        <translation>已忽略：%1 个字节</translation>
+    </message>
 </context>
 <context>
     <name>darq::TrafficLogWindow</name>
@@ -584,12 +685,50 @@
         <translation>其他设备…</translation>
     </message>
     <message>
-        <source>Device path for COM%1 (left empty, COM%1 is found automatically again):</source>
-        <translation>COM%1 的设备路径（留空则重新自动查找 COM%1）：</translation>
-    </message>
-    <message>
         <source>The device for COM%1 cannot be remembered: %2 cannot be written.</source>
         <translation>无法记住 COM%1 的设备：无法写入 %2。</translation>
+    </message>
+    <message>
+        <source>Find instrument…</source>
+        <translation>搜索仪表…</translation>
+    </message>
+    <message>
+        <source>Traffic log</source>
+        <translation>通讯记录</translation>
+    </message>
+    <message>
+        <source>About darq-flowtest</source>
+        <translation>关于 darq-flowtest</translation>
+    </message>
+    <message>
+        <source>&amp;Device</source>
+        <translation>设备(&amp;D)</translation>
+    </message>
+    <message>
+        <source>&amp;View</source>
+        <translation>查看(&amp;V)</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>帮助(&amp;H)</translation>
+    </message>
+    <message>
+        <source>darq-flowtest %1
+
+Checks the serial link to a DARQ flow totalizer.
+Licensed under the MIT licence.
+
+The devices assigned to COM1 and COM2 are kept in %2. Nothing else is kept between runs.</source>
+        <translation>darq-flowtest %1
+
+检查与 DARQ 流量积算仪之间的串行通讯。
+按 MIT 许可证授权。
+
+为 COM1 和 COM2 指定的设备保存在 %2 中。除此之外，两次运行之间不保存任何内容。</translation>
+    </message>
+    <message>
+        <source>Device path for COM%1, or tcp://HOST:PORT for a serial device server (left empty, COM%1 is found automatically again):</source>
+        <translation>COM%1 的设备路径，串口服务器则写 tcp://主机:端口（留空则重新自动查找 COM%1）：</translation>
     </message>
 </context>
 </TS>

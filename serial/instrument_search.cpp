@@ -97,8 +97,11 @@ InstrumentSearch::InstrumentSearch(ExchangeEngine& engine, SearchPlan plan, QObj
 }
 
 InstrumentSearch::~InstrumentSearch() {
-    engine_.cancel(this);
-    engine_.release(this);
+    // A search that has ended left nothing on the engine, which may be gone by now.
+    if (running_) {
+        engine_.cancel(this);
+        engine_.release(this);
+    }
 }
 
 int InstrumentSearch::plannedAttempts() const {

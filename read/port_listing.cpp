@@ -200,18 +200,21 @@ std::string accessReason(const MachineState& machine) {
     case Access::Root:
         return "permission: running as root, which may use every device";
     case Access::InGroup:
-        return "permission: user " + user + " is in the group dialout, which may use serial "
-                                            "devices";
+        return "permission: user " + user +
+               " is in the group dialout, which may use serial devices";
     case Access::AddedNotLoggedIn:
-        return "permission: user " + user + " was added to the group dialout but has not logged "
-                                            "in again since: log out and back in";
+        return "permission: user " + user +
+               " was added to the group dialout but has not logged in again since: log out and "
+               "back in";
     case Access::NotInGroup:
-        return "permission: user " + user + " is not in the group dialout, which may use serial "
-                                            "devices: sudo usermod -aG dialout " + user +
-               ", then log out and back in";
+        return "permission: user " + user +
+               " is not in the group dialout, which may use serial devices: sudo usermod -aG "
+               "dialout " +
+               user + ", then log out and back in";
     case Access::NoGroup:
         return "permission: this machine has no group dialout: the group that owns the device "
-               "must include user " + user;
+               "must include user " +
+               user;
     }
     return {};
 }
@@ -251,8 +254,8 @@ std::string modemManagerHint(const QList<SerialDevice>& devices) {
 MachineState probeMachine(const QString& procRoot) {
     MachineState machine;
     const passwd* user = ::getpwuid(::geteuid());
-    machine.user = user != nullptr ? QString::fromLocal8Bit(user->pw_name)
-                                   : QString::number(::geteuid());
+    machine.user =
+        user != nullptr ? QString::fromLocal8Bit(user->pw_name) : QString::number(::geteuid());
     machine.access = serialAccess(user);
     machine.brlttyRunning = processRunning(procRoot, "brltty");
     machine.modemManagerRunning = processRunning(procRoot, "ModemManager");

@@ -191,8 +191,9 @@ ParsedReadOptions parseReadOptions(const std::vector<std::string>& arguments) {
     }
     if (options.rs485) {
         if (!refused && parser.isSet(rs485Before)) {
-            refused = takeMilliseconds(value(rs485Before), 0, kLongestRs485DelayMs,
-                                       "the delay before sending", options.rs485->delayBeforeSendMs);
+            refused =
+                takeMilliseconds(value(rs485Before), 0, kLongestRs485DelayMs,
+                                 "the delay before sending", options.rs485->delayBeforeSendMs);
         }
         if (!refused && parser.isSet(rs485After)) {
             refused = takeMilliseconds(value(rs485After), 0, kLongestRs485DelayMs,
@@ -205,11 +206,10 @@ ParsedReadOptions parseReadOptions(const std::vector<std::string>& arguments) {
         return fail(*refused);
     }
 
-    const bool readingOptions = parser.isSet(port) || parser.isSet(address) ||
-                                parser.isSet(baud) || parser.isSet(count) ||
-                                parser.isSet(interval) || parser.isSet(timeout) ||
-                                options.trace || options.scan || options.findAll ||
-                                options.reconnect || options.rs485;
+    const bool readingOptions = parser.isSet(port) || parser.isSet(address) || parser.isSet(baud) ||
+                                parser.isSet(count) || parser.isSet(interval) ||
+                                parser.isSet(timeout) || options.trace || options.scan ||
+                                options.findAll || options.reconnect || options.rs485;
     if (options.listPorts && readingOptions) {
         return fail("--list-ports takes no reading or search options, only --format and "
                     "--no-header");

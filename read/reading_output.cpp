@@ -32,7 +32,7 @@ std::string textLines(const ReadingRecord& record, bool namesInstrument) {
     std::string lines = localClockTime(record.time) + "  ";
     if (namesInstrument) {
         lines += "address " + std::to_string(record.address.value_or(0)) + "  " +
-                std::to_string(record.baudRate) + " Bd  ";
+                 std::to_string(record.baudRate) + " Bd  ";
     }
     if (record.status == ReadingRecord::Status::PortLost) {
         return lines + "port lost\n  " + record.problem + "\n";

@@ -21,10 +21,11 @@ std::string csvHeader();
 bool writesCsvHeader(const ReadOptions& options);
 
 // The lines one reading gives in `format`, each ending in a newline. Text starts with the local
-// time the request went out, "08:30:00.125  ", and shows "flow 1234.56  total 12345.678", "no data", "ignored: N bytes" or "exception 02 illegal data
-// address", and under a reading that did not come through cleanly a second line saying what it
-// most likely means, indented and without the time. `namesInstrument`: "address 5  9600 Bd  "
-// follows the time, where several instruments are read or found.
+// time the request went out, "08:30:00.125  ", then shows "flow 1234.56  total 12345.678",
+// "no data", "ignored: N bytes" or "exception 02 illegal data address"; under a reading that did
+// not come through cleanly an indented second line, without the time, says what it most likely
+// means. `namesInstrument`: "address 5  9600 Bd  " follows the time, where several instruments
+// are read or found.
 std::string formatReading(OutputFormat format, const ReadingRecord& record,
                           bool namesInstrument = false);
 

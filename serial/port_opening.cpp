@@ -16,8 +16,8 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
-#include <fcntl.h>
 #include <cstring>
+#include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -167,10 +167,10 @@ std::optional<QString> notATerminal(const QString& device) {
 
 // RTS on for each send and off after it, the delays as asked.
 PortError switchToRs485(QSerialPort& port, const QString& device, const Rs485Mode& mode) {
-    const PortError noMode{PortError::Kind::Other, device,
-                           PortWords::tr("no RS-485 mode in its driver (a USB adapter that switches "
-                                         "its transmitter by itself, or a pseudo-terminal): such "
-                                         "adapters need no --rs485")};
+    const PortError noMode{
+        PortError::Kind::Other, device,
+        PortWords::tr("no RS-485 mode in its driver (a USB adapter that switches its transmitter "
+                      "by itself, or a pseudo-terminal): such adapters need no --rs485")};
 #ifdef Q_OS_LINUX
     serial_rs485 config{};
     config.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;

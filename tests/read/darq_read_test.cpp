@@ -106,10 +106,11 @@ TEST(DarqRead, PrintsADecodedReadingInEachFormat) {
                 R"(header_ok,device\n)" +
                     time + R"(,1,decoded,1234\.56,712345\.678,17,ok,\d+\.\d,9600,false,,true,)" +
                     "/dev/pts/\\d+\\n"},
-        {"json", R"(\{"time":)" + time +
-                     R"(,"address":1,"baud":9600,"outcome":"decoded","flow":1234\.56,)"
-                     R"("total":712345\.678,"bytes":17,"crc_ok":true,"latency_ms":\d+\.\d,)"
-                     R"("echo":false,"exception":null,"header_ok":true,"device":"/dev/pts/\d+"\}\n)"},
+        {"json",
+         R"(\{"time":)" + time +
+             R"(,"address":1,"baud":9600,"outcome":"decoded","flow":1234\.56,)"
+             R"("total":712345\.678,"bytes":17,"crc_ok":true,"latency_ms":\d+\.\d,)"
+             R"("echo":false,"exception":null,"header_ok":true,"device":"/dev/pts/\d+"\}\n)"},
     };
     SimProcess sim(kFixedValues);
     for (const auto& [format, expected] : cases) {
@@ -513,7 +514,8 @@ TEST(DarqRead, AReaderThatGoesAwayEndsTheRunWithThePortReleased) {
                    QStringLiteral(DARQ_READ_PATH), device});
     const ProgramRun run = finish(process);
     EXPECT_EQ(run.exitCode, 74) << run.err;
-    EXPECT_TRUE(std::regex_match(run.out, std::regex(kClock + "flow 1234\\.56  total 712345\\.678\n")))
+    EXPECT_TRUE(
+        std::regex_match(run.out, std::regex(kClock + "flow 1234\\.56  total 712345\\.678\n")))
         << run.out;
     EXPECT_NE(run.err.find("Broken pipe"), std::string::npos) << run.err;
     EXPECT_FALSE(QFileInfo::exists(darq::testing::lockFileQtUses(device)));

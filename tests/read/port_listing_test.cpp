@@ -99,7 +99,8 @@ TEST(PortListing, DarqReadListsThisMachinesDevicesInEachFormat) {
         const ProgramRun run = runDarqRead({"--list-ports", "--format", format});
         EXPECT_TRUE(run.exitCode == 0 || run.exitCode == 1) << run.exitCode;
         if (std::string(format) == "json") {
-            const QJsonDocument listed = QJsonDocument::fromJson(QByteArray::fromStdString(run.out));
+            const QJsonDocument listed =
+                QJsonDocument::fromJson(QByteArray::fromStdString(run.out));
             EXPECT_TRUE(listed.isArray()) << run.out;
             EXPECT_EQ(run.exitCode, listed.array().isEmpty() ? 1 : 0);
         } else if (std::string(format) == "csv") {
@@ -184,9 +185,8 @@ TEST(PortListing, FindsProcessesAndDriversWhereItIsTold) {
 
     const QDir sys(ttyClass.path());
     const auto driver = [&sys](const QString& device, const QString& bus, const QString& name) {
-        return sys.mkpath(device) &&
-               QFile::link(sys.filePath("bus/" + bus + "/drivers/" + name),
-                           sys.filePath(device + "/driver"));
+        return sys.mkpath(device) && QFile::link(sys.filePath("bus/" + bus + "/drivers/" + name),
+                                                 sys.filePath(device + "/driver"));
     };
     ASSERT_TRUE(sys.mkpath("class/ttyUSB0") && sys.mkpath("class/ttyS0") &&
                 sys.mkpath("class/ttyS1/device"));

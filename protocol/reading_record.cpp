@@ -41,6 +41,17 @@ std::string jsonString(const std::string& text) {
     return quoted + "\"";
 }
 
+// `time` broken down by `convert` (gmtime_r or localtime_r) into `into`; returns its milliseconds.
+int calendarTime(std::chrono::system_clock::time_point time,
+                 std::tm* (*convert)(const std::time_t*, std::tm*), std::tm& into) {
+    const auto sinceEpoch = time.time_since_epoch();
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(sinceEpoch);
+    const std::time_t whole = static_cast<std::time_t>(seconds.count());
+    convert(&whole, &into);
+    return static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch - seconds).count());
+}
+
 } // namespace
 
 std::string outcomeName(const ReadingRecord& record) {
@@ -81,17 +92,20 @@ std::string oneDecimal(double value) {
 }
 
 std::string isoUtcTime(std::chrono::system_clock::time_point time) {
-    const auto sinceEpoch = time.time_since_epoch();
-    const auto seconds = std::chrono::floor<std::chrono::seconds>(sinceEpoch);
-    const auto milliseconds =
-        std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch - seconds).count();
-    const std::time_t whole = static_cast<std::time_t>(seconds.count());
     std::tm utc{};
-    gmtime_r(&whole, &utc);
+    const int milliseconds = calendarTime(time, gmtime_r, utc);
     char text[80];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
-                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                  static_cast<int>(milliseconds));
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, milliseconds);
+    return text;
+}
+
+std::string localClockTime(std::chrono::system_clock::time_point time) {
+    std::tm local{};
+    const int milliseconds = calendarTime(time, localtime_r, local);
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
+                  local.tm_sec, milliseconds);
     return text;
 }
 

@@ -43,6 +43,10 @@ std::string oneDecimal(double value);
 // ISO 8601 in UTC with milliseconds, for example 2024-05-01T08:30:00.125Z.
 std::string isoUtcTime(std::chrono::system_clock::time_point time);
 
+// The time of day in the machine's time zone with milliseconds, for example 10:30:00.125: what a
+// technician matches with the wall clock, where files and scripts keep UTC.
+std::string localClockTime(std::chrono::system_clock::time_point time);
+
 // The record's columns for a CSV file: time,address,outcome,flow,total,bytes,crc,latency_ms,baud,
 // echo,exception,header_ok,device. The values of a 17-byte reply stay in flow and total whatever
 // its verdict, for diagnosis; the outcome says whether they are a reading. They are numbers with

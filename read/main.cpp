@@ -57,7 +57,7 @@ int main(int argc, char* argv[]) {
         break;
     }
     if (parsed.options.listPorts) {
-        return darq::listPorts(parsed.options.format);
+        return darq::listPorts(parsed.options);
     }
 
     QCoreApplication application(argc, argv);

@@ -119,10 +119,15 @@ ParsedReadOptions parseReadOptions(const std::vector<std::string>& arguments) {
     const QCommandLineOption all("all", {});
     const QCommandLineOption listPorts("list-ports", {});
     const QCommandLineOption reconnect("reconnect", {});
+    const QCommandLineOption noHeader("no-header", {});
+    const QCommandLineOption rs485("rs485", {});
+    const QCommandLineOption rs485Before("rs485-delay-before", {}, "ms");
+    const QCommandLineOption rs485After("rs485-delay-after", {}, "ms");
     const QCommandLineOption help({"h", "help"}, {});
     const QCommandLineOption version({"V", "version"}, {});
     parser.addOptions({port, address, baud, count, interval, timeout, format, trace, scan, all,
-                       listPorts, reconnect, help, version});
+                       listPorts, reconnect, noHeader, rs485, rs485Before, rs485After, help,
+                       version});
     QStringList list{QStringLiteral("darq-read")};
     for (const std::string& argument : arguments) {
         list << QString::fromStdString(argument);
@@ -147,7 +152,7 @@ ParsedReadOptions parseReadOptions(const std::vector<std::string>& arguments) {
     };
     // An option where the value should be means the value was left out: "--port --scan".
     for (const QCommandLineOption* option : {&port, &address, &baud, &count, &interval, &timeout,
-                                             &format}) {
+                                             &format, &rs485Before, &rs485After}) {
         if (parser.isSet(*option) && value(*option).rfind("--", 0) == 0) {
             return fail("--" + option->names().back().toStdString() + " needs a value");
         }
@@ -158,6 +163,10 @@ ParsedReadOptions parseReadOptions(const std::vector<std::string>& arguments) {
     options.findAll = parser.isSet(all);
     options.listPorts = parser.isSet(listPorts);
     options.reconnect = parser.isSet(reconnect);
+    options.noHeader = parser.isSet(noHeader);
+    if (parser.isSet(rs485)) {
+        options.rs485 = Rs485Mode();
+    }
     std::optional<std::string> refused;
     if (parser.isSet(address)) {
         refused = takeAddresses(value(address), options.addresses);
@@ -181,17 +190,33 @@ ParsedReadOptions parseReadOptions(const std::vector<std::string>& arguments) {
     if (!refused && parser.isSet(format)) {
         refused = takeFormat(value(format), options.format);
     }
+    if (options.rs485) {
+        if (!refused && parser.isSet(rs485Before)) {
+            refused =
+                takeMilliseconds(value(rs485Before), 0, kLongestRs485DelayMs,
+                                 "the delay before sending", options.rs485->delayBeforeSendMs);
+        }
+        if (!refused && parser.isSet(rs485After)) {
+            refused = takeMilliseconds(value(rs485After), 0, kLongestRs485DelayMs,
+                                       "the delay after sending", options.rs485->delayAfterSendMs);
+        }
+    } else if (!refused && (parser.isSet(rs485Before) || parser.isSet(rs485After))) {
+        refused = "--rs485-delay-before and --rs485-delay-after go with --rs485";
+    }
     if (refused) {
         return fail(*refused);
     }
 
-    const bool readingOptions = parser.isSet(port) || parser.isSet(address) ||
-                                parser.isSet(baud) || parser.isSet(count) ||
-                                parser.isSet(interval) || parser.isSet(timeout) ||
-                                options.trace || options.scan || options.findAll ||
-                                options.reconnect;
+    const bool readingOptions = parser.isSet(port) || parser.isSet(address) || parser.isSet(baud) ||
+                                parser.isSet(count) || parser.isSet(interval) ||
+                                parser.isSet(timeout) || options.trace || options.scan ||
+                                options.findAll || options.reconnect || options.rs485;
     if (options.listPorts && readingOptions) {
-        return fail("--list-ports takes no reading or search options, only --format");
+        return fail("--list-ports takes no reading or search options, only --format and "
+                    "--no-header");
+    }
+    if (options.noHeader && options.format != OutputFormat::Csv) {
+        return fail("--no-header goes with --format csv");
     }
     if (options.port.empty() && !options.listPorts) {
         return fail("--port is required");
@@ -218,11 +243,13 @@ ParsedReadOptions parseReadOptions(const std::vector<std::string>& arguments) {
     }
     return result;
 }
+
 std::string usageText() {
     return "Usage: darq-read -p DEVICE [-a LIST] [-b RATE] [-c N] [-i MS] [-t MS] [-f FORMAT] "
-           "[-v] [--reconnect]\n"
+           "[--no-header] [-v] [--reconnect] [--rs485 ...]\n"
            "  or:  darq-read -p DEVICE --scan [--all] [-a LIST] [-b LIST] [-t MS] [-f FORMAT] "
-           "[-v]\n";
+           "[--no-header] [-v] [--rs485 ...]\n"
+           "  or:  darq-read --list-ports [-f FORMAT] [--no-header]\n";
 }
 
 std::string helpText() {
@@ -249,23 +276,41 @@ std::string helpText() {
            "                        left, 1 to 60000 (default: the window's settle time at the\n"
            "                        rate; with --scan, the wire time of request and reply at\n"
            "                        each rate plus 50)\n"
-           "  -f, --format FORMAT   text, csv or json (default text)\n"
+           "  -f, --format FORMAT   text, csv or json (default text); text lines start with\n"
+           "                        the local time the request went out\n"
+           "      --no-header       csv without its header line; without this option the\n"
+           "                        header is left out only when appending to a non-empty\n"
+           "                        file (>> log.csv)\n"
            "  -v, --trace           every frame sent and received, in hex, on stderr\n"
            "      --reconnect       keep reading when the port is lost or cannot be opened:\n"
            "                        each cycle gives port-lost records while the device is\n"
            "                        tried again (0.5 s, doubling up to 10 s); ends only on\n"
            "                        a signal (status 0) or when the cycles are done\n"
+           "      --rs485           switch the port into the kernel's RS-485 mode, RTS on while\n"
+           "                        sending, for a UART that drives its transmitter by RTS\n"
+           "                        (USB adapters switch by themselves and need no option)\n"
+           "      --rs485-delay-before MS\n"
+           "                        with --rs485, RTS on this long before sending, 0 to 100\n"
+           "                        (default 0)\n"
+           "      --rs485-delay-after MS\n"
+           "                        with --rs485, RTS off this long after sending, 0 to 100\n"
+           "                        (default 0)\n"
            "      --scan            search every rate and address given for an instrument\n"
            "      --all             with --scan, go on after the first instrument found\n"
-           "      --list-ports      list the machine's serial devices and what COM1 and COM2\n"
-           "                        mean now, then exit (needs no --port)\n"
+           "      --list-ports      list the machine's serial devices (by-id name, driver, USB\n"
+           "                        vendor and product, serial number) and what COM1 and\n"
+           "                        COM2 mean now, or why no adapter is found, then exit\n"
+           "                        (needs no --port)\n"
            "  -h, --help            this help, then exit\n"
            "  -V, --version         the version, then exit\n"
            "\n"
+           "\"--\" ends the options.\n"
+           "\n"
            "Exit status: 0 every reading decoded (with --scan: an instrument found), 1 a reading\n"
            "was not this instrument's intact reply (no data, ignored, bad check value, wrong\n"
-           "header; with --scan: none found), 2 the port cannot be used, 64 usage error, 74 the\n"
-           "output could not be written (also when its reader went away).\n";
+           "header; with --scan: none found; with --list-ports: no serial device), 2 the port\n"
+           "cannot be used, 64 usage error, 74 the output could not be written (also when its\n"
+           "reader went away).\n";
 }
 
 } // namespace darq

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial/line_settings.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,12 +25,14 @@ struct ReadOptions {
     // time of the rate, for a scan the wire time of request and reply plus 50 ms).
     std::optional<int> timeoutMs;
     OutputFormat format = OutputFormat::Text;
+    bool noHeader = false; // csv without its header line, even at the start of a file
     bool trace = false;
     bool scan = false;      // search the line for instruments
     bool findAll = false;   // with scan: go on after the first instrument found
     bool listPorts = false; // list the machine's serial devices instead of reading
     // Keep reading through a lost port, reopening it, until stopped or the cycles are done.
     bool reconnect = false;
+    std::optional<Rs485Mode> rs485; // the port's RS-485 mode, for UARTs that need it
 };
 
 struct ParsedReadOptions {

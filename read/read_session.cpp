@@ -27,6 +27,7 @@ int timerMilliseconds(SteadyClock::duration wait) {
 ReadSession::ReadSession(const ReadOptions& options, const QString& portArgument, QObject* parent)
     : QObject(parent), options_(options), portArgument_(portArgument), engine_(port_) {
     port_.setDevice(deviceForPortArgument(portArgument_));
+    port_.setRs485(options_.rs485);
     LineSettings settings; // no parity, 8 data bits, 2 stop bits: the instrument's line
     settings.baudRate = options_.baudRates.front();
     port_.setSettings(QString::fromStdString(formatLineSettings(settings)));
@@ -55,7 +56,7 @@ void ReadSession::start() {
     if (done_) {
         return; // interrupted before the port was opened
     }
-    if (options_.format == OutputFormat::Csv && !print(csvHeader())) {
+    if (writesCsvHeader(options_) && !print(csvHeader())) {
         return;
     }
     openPort();

@@ -4,19 +4,35 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <iostream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace darq {
 
 namespace {
 
+// A regular file written after what it already holds: appended to, or a later run's output in one
+// redirection.
+bool continuesAFile(int descriptor) {
+    struct stat info {};
+    if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+        return false;
+    }
+    const int flags = ::fcntl(descriptor, F_GETFL);
+    if (flags != -1 && (flags & O_APPEND) != 0) {
+        return info.st_size > 0;
+    }
+    return ::lseek(descriptor, 0, SEEK_CUR) > 0;
+}
+
 std::string textLines(const ReadingRecord& record, bool namesInstrument) {
     const ReadOutcome& outcome = record.outcome;
-    std::string lines;
+    std::string lines = localClockTime(record.time) + "  ";
     if (namesInstrument) {
-        lines = "address " + std::to_string(record.address.value_or(0)) + "  " +
-                std::to_string(record.baudRate) + " Bd  ";
+        lines += "address " + std::to_string(record.address.value_or(0)) + "  " +
+                 std::to_string(record.baudRate) + " Bd  ";
     }
     if (record.status == ReadingRecord::Status::PortLost) {
         return lines + "port lost\n  " + record.problem + "\n";
@@ -57,6 +73,11 @@ std::string traceLine(std::chrono::system_clock::time_point time, const char* di
 
 std::string csvHeader() {
     return csvLine(csvColumns()) + "\n";
+}
+
+bool writesCsvHeader(const ReadOptions& options) {
+    return options.format == OutputFormat::Csv && !options.noHeader &&
+           !continuesAFile(STDOUT_FILENO);
 }
 
 std::string formatReading(OutputFormat format, const ReadingRecord& record, bool namesInstrument) {

@@ -15,11 +15,17 @@ std::string traceLine(std::chrono::system_clock::time_point time, const char* di
 // The first line of a csv log; the other formats have none.
 std::string csvHeader();
 
-// The lines one reading gives in `format`, each ending in a newline. Text shows
-// "flow 1234.56  total 12345.678", "no data", "ignored: N bytes" or "exception 02 illegal data
-// address", and under a reading that did not come through cleanly a second line saying what it
-// most likely means. `namesInstrument`: text starts with "address 5  9600 Bd  ", where several
-// instruments are read or found.
+// Whether the output starts with csvHeader(): in csv, without --no-header, and unless standard
+// output carries on a file that already has lines (`darq-read -f csv >> log.csv`), whose header
+// its first run wrote.
+bool writesCsvHeader(const ReadOptions& options);
+
+// The lines one reading gives in `format`, each ending in a newline. Text starts with the local
+// time the request went out, "08:30:00.125  ", then shows "flow 1234.56  total 12345.678",
+// "no data", "ignored: N bytes" or "exception 02 illegal data address"; under a reading that did
+// not come through cleanly an indented second line, without the time, says what it most likely
+// means. `namesInstrument`: "address 5  9600 Bd  " follows the time, where several instruments
+// are read or found.
 std::string formatReading(OutputFormat format, const ReadingRecord& record,
                           bool namesInstrument = false);
 

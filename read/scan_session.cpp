@@ -25,6 +25,7 @@ ScanSession::ScanSession(const ReadOptions& options, const QString& device, QObj
     : QObject(parent), options_(options), engine_(port_), search_(engine_, planOf(options)),
       progressOnTerminal_(::isatty(STDERR_FILENO) == 1) {
     port_.setDevice(device);
+    port_.setRs485(options.rs485);
     connect(&engine_, &ExchangeEngine::finished, this,
             [this](const ReadingRecord& record) { onAttemptFinished(record); });
     connect(&search_, &InstrumentSearch::progress, this, &ScanSession::onProgress);
@@ -51,7 +52,7 @@ void ScanSession::onOpenFailed(const PortError& error) {
 }
 
 void ScanSession::onPortOpened() {
-    if (options_.format == OutputFormat::Csv && !output_.write(csvHeader())) {
+    if (writesCsvHeader(options_) && !output_.write(csvHeader())) {
         port_.close();
         output_.reportFailure();
         emit finished(kExitOutputLost);

@@ -115,7 +115,7 @@ bool CommControl::setPortOpen(bool open) {
         return false;
     }
     opening_ = true;
-    const PortError failure = openSerialDevice(serial_, device, settings_);
+    const PortError failure = openSerialDevice(serial_, device, settings_, rs485_);
     opening_ = false;
     if (failure.isError()) {
         lastError_ = failure;
@@ -195,6 +195,10 @@ QString CommControl::deviceName() const {
 
 void CommControl::setDevice(const QString& device) {
     fixedDevice_ = device;
+}
+
+void CommControl::setRs485(const std::optional<Rs485Mode>& mode) {
+    rs485_ = mode;
 }
 
 QString CommControl::closedDeviceName() const {

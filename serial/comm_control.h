@@ -12,6 +12,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <optional>
+
 namespace darq {
 
 // The window's one serial port, with the properties a communications control offers:
@@ -75,6 +77,9 @@ public:
     // Opens this device from now on, whatever CommPort says: for a command line that names the
     // device itself.
     void setDevice(const QString& device);
+    // The kernel's RS-485 mode for the next opens, or none (the default: RTS stays low). A device
+    // without that mode then fails to open.
+    void setRs485(const std::optional<Rs485Mode>& mode);
     int baudRate() const;
     PortError lastError() const;
 
@@ -129,6 +134,7 @@ private:
     PortError lastError_;
     QString openDevice_;   // the device the open port was opened on
     QString fixedDevice_;  // when set, the device to open instead of CommPort's
+    std::optional<Rs485Mode> rs485_;
     bool opening_ = false; // errors QSerialPort raises while opening belong to the open's result
     bool awaitingReply_ = false; // from a request sent until its reply is taken
 };

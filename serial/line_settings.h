@@ -19,6 +19,17 @@ struct LineSettings {
     bool operator==(const LineSettings& other) const;
 };
 
+// The kernel's RS-485 mode for a UART whose transmitter is switched by RTS: RTS goes on for each
+// send and off after it, so that the instrument's reply finds the bus free. Adapters that switch
+// by themselves (most USB ones) have no such mode and need none.
+struct Rs485Mode {
+    int delayBeforeSendMs = 0; // RTS on, then this long before the first bit
+    int delayAfterSendMs = 0;  // after the last bit, this long before RTS goes off
+};
+
+// The kernel takes at most this delay before or after sending.
+inline constexpr int kLongestRs485DelayMs = 100;
+
 // What the instrument's line starts with, and what any rate list position but 0, 1 and 2 gives.
 inline constexpr std::string_view kDefaultSettings = "9600,n,8,2";
 

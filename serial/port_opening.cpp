@@ -10,11 +10,17 @@
 
 #include <optional>
 
+#ifdef Q_OS_LINUX
+#include <linux/serial.h>
+#endif
+
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -159,6 +165,37 @@ std::optional<QString> notATerminal(const QString& device) {
 
 #endif
 
+// RTS on for each send and off after it, the delays as asked.
+PortError switchToRs485(QSerialPort& port, const QString& device, const Rs485Mode& mode) {
+    const PortError noMode{
+        PortError::Kind::Other, device,
+        PortWords::tr("no RS-485 mode in its driver (a USB adapter that switches its transmitter "
+                      "by itself, or a pseudo-terminal): such adapters need no --rs485")};
+#ifdef Q_OS_LINUX
+    serial_rs485 config{};
+    config.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+    config.delay_rts_before_send = static_cast<__u32>(mode.delayBeforeSendMs);
+    config.delay_rts_after_send = static_cast<__u32>(mode.delayAfterSendMs);
+    const int result = ::ioctl(static_cast<int>(port.handle()), TIOCSRS485, &config);
+    const int error = errno;
+    // The kernel hands back what it took: a driver may take the call and leave the mode off.
+    if (result == 0) {
+        return (config.flags & SER_RS485_ENABLED) != 0 ? PortError{} : noMode;
+    }
+    // A driver without the mode answers ENOTTY, on older kernels EINVAL.
+    if (error == ENOTTY || error == EINVAL) {
+        return noMode;
+    }
+    return {PortError::Kind::Other, device,
+            PortWords::tr("cannot switch to RS-485 mode: %1")
+                .arg(QString::fromLocal8Bit(std::strerror(error)))};
+#else
+    Q_UNUSED(port);
+    Q_UNUSED(mode);
+    return noMode;
+#endif
+}
+
 // QSerialPort reports a device another program holds and one we may not use alike, as
 // PermissionError: the device and its lock file tell them apart.
 PortError classifyOpenFailure(const QSerialPort& port, const QString& device) {
@@ -201,7 +238,8 @@ PortError classifyOpenFailure(const QSerialPort& port, const QString& device) {
 
 } // namespace
 
-PortError openSerialDevice(QSerialPort& port, const QString& device, const LineSettings& settings) {
+PortError openSerialDevice(QSerialPort& port, const QString& device, const LineSettings& settings,
+                           const std::optional<Rs485Mode>& rs485) {
     if (port.isOpen()) {
         port.close();
     }
@@ -254,6 +292,14 @@ PortError openSerialDevice(QSerialPort& port, const QString& device, const LineS
     port.setDataTerminalReady(true);
     port.setRequestToSend(false);
     port.clearError();
+    // After RTS was set: from here on the kernel drives it.
+    if (rs485) {
+        const PortError refused = switchToRs485(port, path, *rs485);
+        if (refused.isError()) {
+            port.close();
+            return refused;
+        }
+    }
     return {};
 }
 

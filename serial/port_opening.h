@@ -10,10 +10,12 @@
 namespace darq {
 
 // Opens `device` on `port` for reading and writing with the given line settings, no flow control,
-// DTR raised and RTS low. Modem lines that the device lacks (a pseudo-terminal has none) are not
-// an error. On failure the port is left closed and the result says why, telling apart a missing
-// device, one another program holds and one we may not use.
-PortError openSerialDevice(QSerialPort& port, const QString& device, const LineSettings& settings);
+// DTR raised and RTS low, or with `rs485` RTS left to the kernel's RS-485 mode. Modem lines that
+// the device lacks (a pseudo-terminal has none) are not an error; a device without RS-485 mode
+// is, when it was asked for. On failure the port is left closed and the result says why, telling
+// apart a missing device, one another program holds and one we may not use.
+PortError openSerialDevice(QSerialPort& port, const QString& device, const LineSettings& settings,
+                           const std::optional<Rs485Mode>& rs485 = std::nullopt);
 
 // Applies line settings to an open port, checking each call's own result. Returns an error of
 // kind InvalidSettings or Other when the device refuses them.

@@ -100,9 +100,34 @@ QList<SerialDevice> listSerialDevices() {
             device.productId = info.productIdentifier();
         }
         device.serialNumber = info.serialNumber();
+        device.driver = ttyDriver(device.path);
         devices << device;
     }
     return inListingOrder(devices);
+}
+
+QString ttyDriver(const QString& path, const QString& ttyClass) {
+    // Since Linux 6.5 a UART's terminal hangs below a port and a controller of the serial core,
+    // whose drivers ("port", "ctrl") say nothing: the hardware's driver is the first above them.
+    QString device = QFileInfo(ttyClass + QLatin1Char('/') + QFileInfo(path).fileName() +
+                               QStringLiteral("/device"))
+                         .canonicalFilePath();
+    while (!device.isEmpty()) {
+        const QFileInfo driver(device + QStringLiteral("/driver"));
+        if (!driver.isSymLink()) {
+            return {};
+        }
+        const QString target = driver.symLinkTarget();
+        if (!target.contains(QLatin1String("/bus/serial-base/"))) {
+            return QFileInfo(target).fileName();
+        }
+        const QString parent = QFileInfo(device).path();
+        if (parent == device) {
+            return {};
+        }
+        device = parent;
+    }
+    return {};
 }
 
 std::optional<SerialDevice> deviceBehind(const QString& path, const QList<SerialDevice>& devices) {

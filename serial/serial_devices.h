@@ -16,6 +16,7 @@ struct SerialDevice {
     std::optional<quint16> vendorId;
     std::optional<quint16> productId;
     QString serialNumber;
+    QString driver; // the kernel's driver of the port: ftdi_sio, ch341, cdc_acm; empty if none
 
     // A USB adapter or a USB modem-class (ACM) device: the devices a technician plugs in.
     bool isPluggedAdapter() const;
@@ -29,8 +30,13 @@ struct SerialDevice {
 // after them), then the other devices; device numbers in numeric order (ttyS2 before ttyS10).
 QList<SerialDevice> inListingOrder(QList<SerialDevice> devices);
 
-// The machine's serial devices in listing order, with their /dev/serial/by-id links.
+// The machine's serial devices in listing order, with their /dev/serial/by-id links and drivers.
 QList<SerialDevice> listSerialDevices();
+
+// The driver of the terminal device `path`, by the link `ttyClass`/<name>/device/driver (the
+// directory /sys/class/tty by default), or above it where that is the serial core's own; empty
+// when it has none.
+QString ttyDriver(const QString& path, const QString& ttyClass = QStringLiteral("/sys/class/tty"));
 
 // The listed device `path` leads to, itself or through a link; none when it leads to none of them.
 std::optional<SerialDevice> deviceBehind(const QString& path, const QList<SerialDevice>& devices);

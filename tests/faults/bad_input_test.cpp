@@ -216,9 +216,9 @@ void expectRefused(const Row& row, const ChildRun& run) {
         EXPECT_EQ(firstLine.find(part), std::string::npos) << firstLine;
     }
     if (row.exitStatus == kExitUsage) {
-        // The reason, then the usage and nothing more.
+        // The reason, then the three lines of usage and nothing more.
         EXPECT_EQ(run.err.find("Usage: darq-read -p DEVICE"), firstLine.size() + 1) << run.err;
-        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 3) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 4) << run.err;
     } else {
         // The device the operator set up, not "COM1", and nothing after the one line.
         EXPECT_EQ(firstLine.rfind("darq-read: " + text(row.com1) + ": ", 0), 0u) << firstLine;
@@ -244,6 +244,25 @@ TEST(BadInput, DarqReadRefusesEachWithOneClearLineAndTheRightStatus) {
         refusedOption("count beyond any number", "--count", "99999999999", "count"),
         refusedOption("interval in exponent notation", "--interval", "1e3", "interval"),
         refusedOption("negative timeout", "--timeout", "-5", "timeout"),
+        {"RS-485 delay without RS-485",
+         {"--port", "COM1", "--rs485-delay-after", "5"},
+         port,
+         kExitUsage,
+         {"go with --rs485"},
+         {}},
+        {"RS-485 delay beyond the kernel's",
+         {"--port", "COM1", "--rs485", "--rs485-delay-before", "250"},
+         port,
+         kExitUsage,
+         {"delay before sending", "\"250\""},
+         {}},
+        // A pseudo-terminal, like a USB adapter, has no RS-485 mode of the kernel's.
+        {"RS-485 on a pseudo-terminal",
+         {"--port", "COM1", "--rs485"},
+         port,
+         kExitPortUnusable,
+         {": no RS-485 mode", "need no --rs485"},
+         {}},
     };
     const std::vector<Row> devicesRows = deviceRows(devices);
     rows.insert(rows.end(), devicesRows.begin(), devicesRows.end());

@@ -52,8 +52,8 @@ check() {
     fi
 }
 
-check "darq-read --" "--[a-z-]+" --port --address --baud --count --interval --timeout --format \
-    --trace --help --version
+check "darq-read --" "--[a-z0-9-]+" --port --address --baud --count --interval --timeout --format \
+    --trace --help --version --no-header --rs485 --rs485-delay-before --rs485-delay-after
 check "darq-read --baud " "1200|2400|4800|9600" 1200 2400 4800 9600
 check "darq-read --format " "text|csv|json" text csv json
 check "darq-read --port CO" "COM1|COM2" COM1 COM2

@@ -42,6 +42,9 @@ const std::vector<std::string> kFixedValues = {
 
 const char* const kRequestForAddress1 = "01 03 01 03 00 03 F4 37";
 
+// The local time a text row starts with.
+const std::string kClock = R"(\d\d:\d\d:\d\d\.\d{3}  )";
+
 struct ProgramRun {
     int exitCode = -1; // -1 when it crashed or had to be killed
     std::string out;
@@ -101,15 +104,16 @@ bool waitForFirstReading(QProcess& process) {
 TEST(DarqRead, PrintsADecodedReadingInEachFormat) {
     const std::string time = R"("?\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z"?)";
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"text", R"(flow 1234\.56  total 712345\.678\n)"},
+        {"text", kClock + R"(flow 1234\.56  total 712345\.678\n)"},
         {"csv", R"(time,address,outcome,flow,total,bytes,crc,latency_ms,baud,echo,exception,)"
                 R"(header_ok,device\n)" +
                     time + R"(,1,decoded,1234\.56,712345\.678,17,ok,\d+\.\d,9600,false,,true,)" +
                     "/dev/pts/\\d+\\n"},
-        {"json", R"(\{"time":)" + time +
-                     R"(,"address":1,"baud":9600,"outcome":"decoded","flow":1234\.56,)"
-                     R"("total":712345\.678,"bytes":17,"crc_ok":true,"latency_ms":\d+\.\d,)"
-                     R"("echo":false,"exception":null,"header_ok":true,"device":"/dev/pts/\d+"\}\n)"},
+        {"json",
+         R"(\{"time":)" + time +
+             R"(,"address":1,"baud":9600,"outcome":"decoded","flow":1234\.56,)"
+             R"("total":712345\.678,"bytes":17,"crc_ok":true,"latency_ms":\d+\.\d,)"
+             R"("echo":false,"exception":null,"header_ok":true,"device":"/dev/pts/\d+"\}\n)"},
     };
     SimProcess sim(kFixedValues);
     for (const auto& [format, expected] : cases) {
@@ -201,8 +205,49 @@ TEST(DarqRead, SaysWhatAnUndecodedReadingMostLikelyMeans) {
         const ProgramRun run = runDarqRead({"--port", sim.devicePath()});
         EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
         const std::string diagnosisLine = c.diagnosis.empty() ? "" : c.diagnosis + "\n";
-        EXPECT_TRUE(std::regex_match(run.out, std::regex(c.firstLine + "\n" + diagnosisLine)))
+        EXPECT_TRUE(
+            std::regex_match(run.out, std::regex(kClock + c.firstLine + "\n" + diagnosisLine)))
             << run.out;
+    }
+}
+
+TEST(DarqRead, TheCsvHeaderIsWrittenOncePerFile) {
+    SimProcess sim(kFixedValues);
+    QTemporaryDir directory;
+    ASSERT_TRUE(directory.isValid());
+    const QString log = directory.filePath("log.csv");
+    const QString read = "\"$0\" -p \"$1\" -t 1000 -f csv";
+    const struct {
+        const char* name;
+        QString shellCommand; // in order, on one file
+        int headers;
+        int rows;
+    } cases[] = {
+        {"a new file", read + " > \"$2\"", 1, 1},
+        {"appended to", read + " >> \"$2\"", 1, 2},
+        {"appended to again", read + " >> \"$2\"", 1, 3},
+        {"written afresh", read + " > \"$2\"", 1, 1},
+        {"--no-header, through a pipe", read + " --no-header | cat > \"$2\"", 0, 1},
+        {"an empty file appended to", ": > \"$2\"; " + read + " >> \"$2\"", 1, 1},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        QProcess process;
+        process.start(QStringLiteral("/bin/sh"),
+                      {"-c", row.shellCommand, QStringLiteral(DARQ_READ_PATH),
+                       QString::fromStdString(sim.devicePath()), log});
+        ASSERT_TRUE(process.waitForFinished(20000));
+        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+        QFile file(log);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const std::string content = file.readAll().toStdString();
+        const auto count = [&content](const char* pattern) {
+            const std::regex line(pattern);
+            return std::distance(std::sregex_iterator(content.begin(), content.end(), line),
+                                 std::sregex_iterator());
+        };
+        EXPECT_EQ(count("(^|\n)time,address,"), row.headers) << content;
+        EXPECT_EQ(count(",1,decoded,"), row.rows) << content;
     }
 }
 
@@ -228,7 +273,8 @@ TEST(DarqRead, InterruptEndsAnEndlessRunWithTheSummary) {
     ::kill(static_cast<pid_t>(process.processId()), SIGINT);
     const ProgramRun run = finish(process);
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.out.rfind("flow 1234.56  total 712345.678\n", 0), 0u) << run.out;
+    EXPECT_TRUE(std::regex_search(run.out, std::regex("^" + kClock + "flow 1234\\.56  total ")))
+        << run.out;
     EXPECT_TRUE(std::regex_search(run.err, std::regex(R"(summary: reads [1-9]\d*  decoded)")))
         << run.err;
 }
@@ -471,7 +517,9 @@ TEST(DarqRead, AReaderThatGoesAwayEndsTheRunWithThePortReleased) {
                    QStringLiteral(DARQ_READ_PATH), device});
     const ProgramRun run = finish(process);
     EXPECT_EQ(run.exitCode, 74) << run.err;
-    EXPECT_EQ(run.out, "flow 1234.56  total 712345.678\n");
+    EXPECT_TRUE(
+        std::regex_match(run.out, std::regex(kClock + "flow 1234\\.56  total 712345\\.678\n")))
+        << run.out;
     EXPECT_NE(run.err.find("Broken pipe"), std::string::npos) << run.err;
     EXPECT_FALSE(QFileInfo::exists(darq::testing::lockFileQtUses(device)));
 }
@@ -604,7 +652,7 @@ TEST(DarqReadOverTcp, AServerThatRefusesStaysSilentOrHangsUpIsToldNotWaitedFor) 
     const std::string device = "tcp://127.0.0.1:" + std::to_string(server.serverPort());
     const ProgramRun silent = runOnLine({"--port", device, "-t", "300"});
     EXPECT_EQ(silent.exitCode, 1) << silent.err;
-    EXPECT_EQ(silent.out.rfind("no data\n", 0), 0u) << silent.out;
+    EXPECT_TRUE(std::regex_search(silent.out, std::regex("^\\S+  no data\n"))) << silent.out;
 
     hangUpMidReply = true;
     const ProgramRun dropped = runOnLine({"--port", device, "-t", "300"});

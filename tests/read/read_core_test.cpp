@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -177,6 +179,10 @@ TEST(ReadOptions, ListsGoWithTheReadingAndTheSearchTheyFit) {
         {{"-p", "COM1", "--", "-a", "3"}, {}, {}, "unexpected argument \"-a\""},
         {{"-p", "COM1", "-b", "9600,300"}, {}, {}, "\"9600,300\""},
         {{"-a", "1"}, {}, {}, "--port is required"},
+        {{"-p", "COM1", "--rs485-delay-before", "5"}, {}, {}, "go with --rs485"},
+        {{"-p", "COM1", "--rs485", "--rs485-delay-after", "101"}, {}, {}, "from 0 to 100"},
+        {{"--list-ports", "--rs485"}, {}, {}, "only --format and --no-header"},
+        {{"-p", "COM1", "--no-header"}, {}, {}, "--no-header goes with --format csv"},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.arguments[1]);
@@ -193,6 +199,14 @@ TEST(ReadOptions, ListsGoWithTheReadingAndTheSearchTheyFit) {
     }
 }
 
+TEST(ReadOptions, HelpVersionAndTraceKeepTheirLetters) {
+    EXPECT_EQ(parseReadOptions({"-h"}).kind, ParsedReadOptions::Kind::Help);
+    EXPECT_EQ(parseReadOptions({"-V"}).kind, ParsedReadOptions::Kind::Version);
+    const ParsedReadOptions traced = parseReadOptions({"-p", "COM1", "-v"});
+    ASSERT_EQ(traced.kind, ParsedReadOptions::Kind::Run) << traced.error;
+    EXPECT_TRUE(traced.options.trace);
+}
+
 ReadingRecord recordOf(const Bytes& received, std::optional<double> latencyMs) {
     ReadingRecord record;
     record.time = std::chrono::system_clock::time_point(1714552200125ms);
@@ -205,7 +219,10 @@ ReadingRecord recordOf(const Bytes& received, std::optional<double> latencyMs) {
     return record;
 }
 
-TEST(ReadingOutput, MachineFormatsLeaveUndecodedFieldsEmpty) {
+TEST(ReadingOutput, MachineFormatsLeaveUndecodedFieldsEmptyAndTextStartsWithTheLocalTime) {
+    // China Standard Time, eight hours ahead of UTC, written so that no time zone data is needed.
+    ::setenv("TZ", "CST-8", 1);
+    ::tzset();
     const ReadingRecord decoded = recordOf(sampleReply(), 54.31);
     const ReadingRecord nothing = recordOf({}, std::nullopt);
     const ReadingRecord partial = recordOf(Bytes(5, 0x01), 40.0);
@@ -226,12 +243,14 @@ TEST(ReadingOutput, MachineFormatsLeaveUndecodedFieldsEmpty) {
               "2024-05-01T08:30:00.125Z,1,decoded,1234.56,12345.678,17,ok,62.0,9600,true,,true,"
               "/dev/ttyUSB0\n");
     EXPECT_EQ(formatReading(OutputFormat::Text, echoed),
-              "flow 1234.56  total 12345.678  echo removed\n");
+              "16:30:00.125  flow 1234.56  total 12345.678  echo removed\n");
     const ReadingRecord refused = recordOf(withCheckValue({0x01, 0x83, 0x02}), 30.0);
     EXPECT_EQ(formatReading(OutputFormat::Csv, refused),
               "2024-05-01T08:30:00.125Z,1,ignored,,,5,,30.0,9600,false,2,,/dev/ttyUSB0\n");
     EXPECT_EQ(formatReading(OutputFormat::Text, refused)
-                  .rfind("exception 02 illegal data address\n  the instrument refused the read", 0),
+                  .rfind("16:30:00.125  exception 02 illegal data address\n"
+                         "  the instrument refused the read",
+                         0),
               0u);
     EXPECT_EQ(formatReading(OutputFormat::Json, nothing),
               "{\"time\":\"2024-05-01T08:30:00.125Z\",\"address\":1,\"baud\":9600,"

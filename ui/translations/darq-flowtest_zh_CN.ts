@@ -179,6 +179,14 @@
         <source>cannot connect: </source>
         <translation>无法连接：</translation>
     </message>
+    <message>
+        <source>no RS-485 mode in its driver (a USB adapter that switches its transmitter by itself, or a pseudo-terminal): such adapters need no --rs485</source>
+        <translation>驱动程序没有 RS-485 模式（自行切换发送器的 USB 适配器，或伪终端）：这类适配器无需 --rs485</translation>
+    </message>
+    <message>
+        <source>cannot switch to RS-485 mode: %1</source>
+        <translation>无法切换到 RS-485 模式：%1</translation>
+    </message>
 </context>
 <context>
     <name>ReplyWords</name>

@@ -81,7 +81,7 @@ std::string textListing(const QList<SerialDevice>& devices,
         text += "COM" + std::to_string(commPort) + " = " + commPorts[index].device.toStdString() +
                 "  (" + sourceText(commPort, commPorts[index].source) + ")\n";
     }
-    return text;
+    return text + "tcp://HOST:PORT reads an instrument behind a serial device server\n";
 }
 
 // RFC 4180: a field with a comma, a quote or a line break is quoted, its quotes doubled.

@@ -5,10 +5,14 @@
 #include <csignal>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <regex>
 #include <set>
 #include <sstream>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <thread>
+#include <unistd.h>
 
 namespace darq::testing {
 namespace {
@@ -220,6 +224,60 @@ TEST_F(GatewayWithBroker, AnInstrumentThatComesBackOnItsLinkIsReadAgainAfterPort
         << subscriber->output();
     reader->signal(SIGTERM);
     EXPECT_EQ(reader->wait(kPatience), 0) << reader->errors();
+}
+
+TEST_F(GatewayWithBroker, RecordsPushedOutOfAFullSpoolAreCountedInTheSummary) {
+    SimProcess sim;
+    Broker away(folder_);
+    auto reader =
+        darqRead(sim.devicePath(), away.url(),
+                 {"--count", "10", "--quiet", "--spool", folder_.file("spool"), "--spool-max", "3"},
+                 "darq-read");
+    EXPECT_EQ(reader->wait(kPatience), 0) << reader->errors();
+    EXPECT_NE(reader->errors().find("summary: 7 records dropped by the gateway"), std::string::npos)
+        << reader->errors();
+}
+
+// systemd's side of Type=notify and WatchdogSec: a datagram socket named by NOTIFY_SOCKET.
+TEST_F(GatewayWithBroker, SystemdHearsReadyAliveThroughALongIntervalAndStopping) {
+    const std::string path = folder_.file("notify");
+    const int notify = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    ASSERT_EQ(::bind(notify, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    const auto receive = [notify](int timeoutMs) {
+        pollfd ready{notify, POLLIN, 0};
+        char message[256] = {};
+        if (::poll(&ready, 1, timeoutMs) != 1 ||
+            ::recv(notify, message, sizeof message - 1, 0) < 0) {
+            return std::string();
+        }
+        return std::string(message);
+    };
+    SimProcess sim;
+    Broker away(folder_);
+    // A watchdog of 0.6 s and a cycle every 5 s: only the timer keeps it fed between readings.
+    auto reader =
+        darqRead(sim.devicePath(), away.url(), {"--count", "0", "--interval", "5000", "--quiet"},
+                 "darq-read", {"NOTIFY_SOCKET=" + path, "WATCHDOG_USEC=600000"});
+    std::vector<std::string> heard;
+    const auto until = std::chrono::steady_clock::now() + seconds(3);
+    while (std::chrono::steady_clock::now() < until) {
+        if (std::string message = receive(100); !message.empty()) {
+            heard.push_back(message);
+        }
+    }
+    reader->signal(SIGTERM);
+    EXPECT_EQ(reader->wait(kPatience), 0) << reader->errors();
+    for (std::string message = receive(1000); !message.empty(); message = receive(1000)) {
+        heard.push_back(message);
+    }
+    ::close(notify);
+    ASSERT_FALSE(heard.empty());
+    EXPECT_EQ(heard.front(), "READY=1");
+    EXPECT_GE(std::count(heard.begin(), heard.end(), "WATCHDOG=1"), 5);
+    EXPECT_EQ(heard.back(), "STOPPING=1");
 }
 
 TEST_F(GatewayWithBroker, OfflineIsRetainedAfterACleanStopAndIsTheLastWillAfterAKill) {

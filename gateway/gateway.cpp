@@ -147,11 +147,12 @@ private:
             bool finish = false;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
-                // Acknowledgements alone do not wake it: they are taken with the next record or
+                // Acknowledgements alone wake it only at the stop, where the network thread waits
+                // for the spool to be drained: otherwise they are taken with the next record or
                 // sync, a wakeup per record saved while the spool keeps them a moment longer.
                 spoolWake_.wait_until(lock, lastSync + kSyncInterval, [&] {
-                    return !incoming_.empty() || (!handedAll && outbox_.size() < kWindow) ||
-                           linkDone_;
+                    return !incoming_.empty() || (stopping_ && ackedThrough_ > acknowledged) ||
+                           (!handedAll && outbox_.size() < kWindow) || linkDone_;
                 });
                 incoming.swap(incoming_);
                 ackedThrough = ackedThrough_;
@@ -386,8 +387,15 @@ private:
             inFlight_.pop_front();
         }
         if (through != 0) {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            ackedThrough_ = through;
+            bool stopping = false;
+            {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                ackedThrough_ = through;
+                stopping = stopping_;
+            }
+            if (stopping) {
+                spoolWake_.notify_one();
+            }
         }
     }
 

@@ -19,6 +19,12 @@ void addScanSweep(RunRows& rows, const Progress& progress);
 void addFindTimes(RunRows& rows, const Progress& progress);
 void addNetworkReads(RunRows& rows, const Progress& progress);
 
+// darq-read publishing to an MQTT broker (gateway_figures.cpp).
+void addGatewayLatency(RunRows& rows, const Progress& progress);
+void addGatewayCpu(RunRows& rows, const Progress& progress);
+void addSpoolResend(RunRows& rows, const Progress& progress);
+void addGatewayMemory(RunRows& rows, const Progress& progress);
+
 // The window (window_figures.cpp).
 void addWindowReadCycles(RunRows& rows, const Progress& progress);
 void addEventLoopStall(RunRows& rows, const Progress& progress);

@@ -73,6 +73,28 @@ constexpr Figure kFigures[] = {
      "earlier find ends its attempt early,\n"
      "  so a later time is up to 0.2 s shorter than a scan for that instrument alone. Measured "
      "once.\n"},
+    {"mqtt-latency", addGatewayLatency, true,
+     "Gateway latency: darq-read --mqtt, a reading every 50 ms, to a mosquitto on loopback and a "
+     "subscriber in the bench; from the\n"
+     "  reply taken (--trace, 1 ms) to the record in the subscriber's hands. The reply's last "
+     "byte is the record's time plus its\n"
+     "  latency_ms; a reply is taken only after the quiet gap that ends it (at least 20 ms), so "
+     "that row carries the gap.\n"},
+    {"mqtt-cpu", addGatewayCpu, true,
+     "Gateway CPU: darq-read user+sys from wait4 (its gateway threads included) over 500 "
+     "unpaced readings, as the CPU figure above,\n"
+     "  without --mqtt and with --mqtt and --spool to a broker on loopback; the lower of two runs "
+     "of each.\n"},
+    {"spool-resend", addSpoolResend, true,
+     "Spool resend: 10,000 records spooled by the gateway library with no broker, then "
+     "darq-read started with that spool and a\n"
+     "  broker: its spawn to the 10,000th record at a subscriber.\n"},
+    {"mqtt-memory", addGatewayMemory, false,
+     "Gateway memory: darq-read --mqtt --spool, 100,000 readings at --interval 0 --timeout 1 of "
+     "an address nobody answers (each a\n"
+     "  no-data record, the most records a line can give), broker up and broker away: VmRSS "
+     "after 10,000 and its growth to\n"
+     "  100,000. Measured once.\n"},
     {"window-cycles", addWindowReadCycles, true,
      "Window read cycle: Command2 pressed to readCycleEnded; the window waits its fixed settle "
      "time, so it sits there by design.\n"},

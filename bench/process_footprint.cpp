@@ -45,6 +45,10 @@ long residentKiB() {
     return statusFieldKiB("self", "VmRSS:");
 }
 
+long residentKiB(pid_t pid) {
+    return statusFieldKiB(std::to_string(pid), "VmRSS:");
+}
+
 int openFileDescriptorCount() {
     return int(directoryEntries("/proc/self/fd").size()) - 1;
 }

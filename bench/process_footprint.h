@@ -12,6 +12,7 @@ namespace darq::bench {
 
 // What this process holds right now, from /proc/self.
 long residentKiB();            // VmRSS
+long residentKiB(pid_t pid);   // VmRSS of another process, 0 when it is gone
 int openFileDescriptorCount(); // entries of /proc/self/fd, not counting the one that lists them
 long peakResidentKiB();        // getrusage ru_maxrss of this process
 

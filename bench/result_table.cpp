@@ -60,6 +60,9 @@ std::string targetText(const Row& row) {
     case Target::Compare::Exactly:
         compare = "=";
         break;
+    case Target::Compare::AtLeast:
+        compare = ">=";
+        break;
     }
     return std::string(compare) + " " + valueText(row.target->bound, row.unit);
 }
@@ -130,6 +133,8 @@ bool Target::heldBy(double value) const {
         return value <= bound;
     case Compare::Below:
         return value < bound;
+    case Compare::AtLeast:
+        return value >= bound;
     case Compare::Exactly:
         break;
     }

@@ -21,9 +21,10 @@ enum class Unit {
 
 // What a statistic must stay within to meet its target.
 struct Target {
-    enum class Compare { AtMost, Below, Exactly };
+    enum class Compare { AtMost, Below, Exactly, AtLeast };
 
     static Target atMost(double bound) { return {Compare::AtMost, bound}; }
+    static Target atLeast(double bound) { return {Compare::AtLeast, bound}; }
     static Target below(double bound) { return {Compare::Below, bound}; }
     static Target exactly(double bound) { return {Compare::Exactly, bound}; }
 

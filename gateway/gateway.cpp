@@ -147,8 +147,11 @@ private:
             bool finish = false;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
+                // Acknowledgements alone wake it only at the stop, where the network thread waits
+                // for the spool to be drained: otherwise they are taken with the next record or
+                // sync, a wakeup per record saved while the spool keeps them a moment longer.
                 spoolWake_.wait_until(lock, lastSync + kSyncInterval, [&] {
-                    return !incoming_.empty() || ackedThrough_ > acknowledged ||
+                    return !incoming_.empty() || (stopping_ && ackedThrough_ > acknowledged) ||
                            (!handedAll && outbox_.size() < kWindow) || linkDone_;
                 });
                 incoming.swap(incoming_);
@@ -156,16 +159,17 @@ private:
                 room = kWindow - std::min(kWindow, outbox_.size());
                 finish = linkDone_;
             }
+            // What the broker has is off the spool before new records count against its bound.
+            if (ackedThrough > acknowledged) {
+                spool_->acknowledge(ackedThrough);
+                acknowledged = ackedThrough;
+            }
             std::string error;
             for (const auto& [address, record] : incoming) {
                 if (std::string failed = spool_->append(address, record); !failed.empty()) {
                     error = std::move(failed);
                 }
                 handedAll = false;
-            }
-            if (ackedThrough > acknowledged) {
-                spool_->acknowledge(ackedThrough);
-                acknowledged = ackedThrough;
             }
             std::vector<SpooledRecord> fresh;
             while (fresh.size() < room) {
@@ -383,11 +387,15 @@ private:
             inFlight_.pop_front();
         }
         if (through != 0) {
+            bool stopping = false;
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
                 ackedThrough_ = through;
+                stopping = stopping_;
             }
-            spoolWake_.notify_one();
+            if (stopping) {
+                spoolWake_.notify_one();
+            }
         }
     }
 
@@ -408,8 +416,10 @@ private:
     // At most a window's worth in memory: while the broker is away the rest waits on the disk.
     void takeOutbox() {
         std::deque<SpooledRecord> taken;
+        bool wasFull = false;
         {
             const std::lock_guard<std::mutex> lock(mutex_);
+            wasFull = outbox_.size() >= kWindow;
             while (!outbox_.empty() && inFlight_.size() + taken.size() < kWindow) {
                 taken.push_back(std::move(outbox_.front()));
                 outbox_.pop_front();
@@ -418,7 +428,11 @@ private:
         if (taken.empty()) {
             return;
         }
-        spoolWake_.notify_one();
+        // The spool thread fills the outbox as far as it can, so it waits for room only when the
+        // outbox was full; any other wakeup would be one per record for nothing.
+        if (wasFull) {
+            spoolWake_.notify_one();
+        }
         for (SpooledRecord& record : taken) {
             inFlight_.push_back({std::move(record), -1, false});
             if (state_ == LinkState::Connected) {

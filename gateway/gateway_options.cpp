@@ -46,24 +46,6 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::string checkTopicPrefix(const std::string& prefix) {
-    if (prefix.empty()) {
-        return "the topic prefix must not be empty";
-    }
-    if (prefix.find_first_of("+#") != std::string::npos) {
-        return "the topic prefix " + quoted(prefix) +
-               " must not hold + or #: they are wildcards for subscribers";
-    }
-    if (prefix.back() == '/') {
-        return "the topic prefix " + quoted(prefix) + " must not end in /";
-    }
-    if (mosquitto_validate_utf8(prefix.c_str(), static_cast<int>(prefix.size())) !=
-        MOSQ_ERR_SUCCESS) {
-        return "the topic prefix " + quoted(prefix) + " is not valid UTF-8 text";
-    }
-    return {};
-}
-
 std::string checkCaFile(const std::string& path) {
     std::ifstream file(path);
     if (!file) {
@@ -111,6 +93,33 @@ PasswordFile readPasswordFile(const std::string& path) {
 }
 
 } // namespace
+
+std::string checkTopicPrefix(const std::string& prefix) {
+    if (prefix.empty()) {
+        return "the topic prefix must not be empty";
+    }
+    if (prefix.find_first_of("+#") != std::string::npos) {
+        return "the topic prefix " + quoted(prefix) +
+               " must not hold + or #: they are wildcards for subscribers";
+    }
+    if (prefix.back() == '/') {
+        return "the topic prefix " + quoted(prefix) + " must not end in /";
+    }
+    if (mosquitto_validate_utf8(prefix.c_str(), static_cast<int>(prefix.size())) !=
+        MOSQ_ERR_SUCCESS) {
+        return "the topic prefix " + quoted(prefix) + " is not valid UTF-8 text";
+    }
+    return {};
+}
+
+std::string checkSpoolMax(const std::string& maximum) {
+    const std::optional<int> number = parsePlainNumber(maximum);
+    if (!number || *number < 1) {
+        return "the spool's maximum must be a whole number of records, at least 1, not " +
+               quoted(maximum);
+    }
+    return {};
+}
 
 std::string BrokerAddress::url() const {
     const bool ipv6 = host.find(':') != std::string::npos;
@@ -268,13 +277,10 @@ CheckedGatewayOptions checkGatewayOptions(const GatewayOptions& options,
     }
 
     if (options.spoolMax) {
-        const std::optional<int> maximum = parsePlainNumber(*options.spoolMax);
-        if (!maximum || *maximum < 1) {
-            return refuse("the spool's maximum must be a whole number of records, at least 1, "
-                          "not " +
-                          quoted(*options.spoolMax));
+        if (std::string reason = checkSpoolMax(*options.spoolMax); !reason.empty()) {
+            return refuse(reason);
         }
-        settings.spoolMax = static_cast<std::size_t>(*maximum);
+        settings.spoolMax = static_cast<std::size_t>(*parsePlainNumber(*options.spoolMax));
     }
     return checked;
 }

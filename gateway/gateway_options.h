@@ -26,6 +26,12 @@ struct ParsedBrokerUrl {
 // mqtt://[USER@]HOST[:PORT] (1883) or mqtts://[USER@]HOST[:PORT] (8883, TLS).
 ParsedBrokerUrl parseBrokerUrl(const std::string& text);
 
+// Empty, or why the topic prefix is refused: empty, with a wildcard (+ or #), ending in /, or not
+// UTF-8.
+std::string checkTopicPrefix(const std::string& prefix);
+// Empty, or why a --spool-max as typed is not a number of records, at least 1.
+std::string checkSpoolMax(const std::string& maximum);
+
 // What the gateway options say, as darq-read takes them from its command line or its config
 // file, before anything is checked.
 struct GatewayOptions {

@@ -11,6 +11,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace darq {
 
@@ -142,21 +143,25 @@ public:
     }
 
 private:
+    // Into a chunk of its own, not a grown buffer: growing one fills it with zeros first, twice
+    // per record while records are handed out as they come.
     bool refill(std::size_t start) {
         buffer_.erase(0, start);
         bufferStart_ = offset_;
-        const std::size_t kept = buffer_.size();
-        buffer_.resize(kept + kReadChunk);
-        const ssize_t count = ::pread(fd_, buffer_.data() + kept, kReadChunk,
-                                      bufferStart_ + static_cast<off_t>(kept));
-        buffer_.resize(kept + static_cast<std::size_t>(count > 0 ? count : 0));
-        return count > 0;
+        const ssize_t count = ::pread(fd_, chunk_.data(), chunk_.size(),
+                                      bufferStart_ + static_cast<off_t>(buffer_.size()));
+        if (count <= 0) {
+            return false;
+        }
+        buffer_.append(chunk_.data(), static_cast<std::size_t>(count));
+        return true;
     }
 
     int fd_;
     off_t offset_ = 0;
     off_t bufferStart_ = 0;
     std::string buffer_;
+    std::vector<char> chunk_ = std::vector<char>(kReadChunk);
 };
 
 std::string errnoText() {

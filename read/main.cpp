@@ -1,5 +1,6 @@
 #include "common/interrupt_notifier.h"
 #include "common/standard_streams.h"
+#include "gateway/gateway.h"
 #include "read/port_listing.h"
 #include "read/read_options.h"
 #include "read/read_session.h"
@@ -66,6 +67,27 @@ int main(int argc, char* argv[]) {
         darq::ScanSession scan(parsed.options, darq::deviceForPortArgument(port));
         return run(application, scan);
     }
-    darq::ReadSession session(parsed.options, port);
+    if (parsed.options.gateway.mqttUrl.empty()) {
+        darq::ReadSession session(parsed.options, port);
+        return run(application, session);
+    }
+    // Every gateway option checked, and the password read, before the port or the spool is
+    // opened: a typing mistake in a unit's config file ends here, not after a first reading.
+    const darq::CheckedGatewayOptions checked = darq::checkGatewayOptions(
+        parsed.options.gateway, darq::deviceForPortArgument(port).toStdString(),
+        darq::processEnvironment());
+    if (!checked.error.empty()) {
+        std::cerr << "darq-read: " << checked.error << "\n" << darq::usageText();
+        return darq::kExitUsage;
+    }
+    // From the gateway's threads: one whole line at a time, not to be torn by the reading loop's.
+    darq::Gateway gateway(checked.settings, [](const std::string& line) {
+        std::cerr << ("darq-read: " + line + "\n") << std::flush;
+    });
+    if (const std::string error = gateway.start(); !error.empty()) {
+        std::cerr << "darq-read: " << error << std::endl;
+        return darq::kExitOutputLost;
+    }
+    darq::ReadSession session(parsed.options, port, &gateway);
     return run(application, session);
 }

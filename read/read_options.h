@@ -1,5 +1,6 @@
 #pragma once
 
+#include "gateway/gateway_options.h"
 #include "serial/line_settings.h"
 
 #include <optional>
@@ -33,6 +34,10 @@ struct ReadOptions {
     // Keep reading through a lost port, reopening it, until stopped or the cycles are done.
     bool reconnect = false;
     std::optional<Rs485Mode> rs485; // the port's RS-485 mode, for UARTs that need it
+    // Each record to an MQTT broker as well, through the spool; checked by checkGatewayOptions
+    // before anything is opened.
+    GatewayOptions gateway;
+    bool quiet = false; // with --mqtt: no readings on standard output
 };
 
 struct ParsedReadOptions {
@@ -53,9 +58,10 @@ struct ParsedReadOptions {
 constexpr int kLongestTimeoutMs = 60 * 1000;
 constexpr int kLongestIntervalMs = 24 * 60 * 60 * 1000;
 
-// Parses the arguments after the program name. Each option takes its value as the next argument
-// or after "=" ("--count 3", "--count=3"); the short forms take it as the next argument or
-// directly ("-c 3", "-c3"). "--" ends the options.
+// Parses the arguments after the program name. --config FILE adds the long options of FILE, one
+// a line, that the arguments do not give; a name or value it refuses is told with FILE:LINE. Each
+// option takes its value as the next argument or after "=" ("--count 3", "--count=3"); the short
+// forms take it as the next argument or directly ("-c 3", "-c3"). "--" ends the options.
 ParsedReadOptions parseReadOptions(const std::vector<std::string>& arguments);
 
 // The synopsis printed after a usage error.

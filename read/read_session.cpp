@@ -24,8 +24,10 @@ int timerMilliseconds(SteadyClock::duration wait) {
 
 } // namespace
 
-ReadSession::ReadSession(const ReadOptions& options, const QString& portArgument, QObject* parent)
-    : QObject(parent), options_(options), portArgument_(portArgument), engine_(port_) {
+ReadSession::ReadSession(const ReadOptions& options, const QString& portArgument, Gateway* gateway,
+                         QObject* parent)
+    : QObject(parent), options_(options), portArgument_(portArgument), engine_(port_),
+      gateway_(gateway) {
     port_.setDevice(deviceForPortArgument(portArgument_));
     port_.setRs485(options_.rs485);
     LineSettings settings; // no parity, 8 data bits, 2 stop bits: the instrument's line
@@ -39,6 +41,10 @@ ReadSession::ReadSession(const ReadOptions& options, const QString& portArgument
     connect(&nextCycleTimer_, &QTimer::timeout, this, &ReadSession::startCycle);
     reopenTimer_.setSingleShot(true);
     connect(&reopenTimer_, &QTimer::timeout, this, &ReadSession::openPort);
+    if (const auto period = service_.alivePeriod()) {
+        aliveTimer_.setInterval(*period);
+        connect(&aliveTimer_, &QTimer::timeout, this, [this] { service_.alive(); });
+    }
     connect(&engine_, &ExchangeEngine::finished, this, &ReadSession::onExchangeFinished);
     connect(&engine_, &ExchangeEngine::lateBytes, this, &ReadSession::onLateBytes);
     connect(&port_, &CommControl::portLost, this,
@@ -56,7 +62,7 @@ void ReadSession::start() {
     if (done_) {
         return; // interrupted before the port was opened
     }
-    if (writesCsvHeader(options_) && !print(csvHeader())) {
+    if (!options_.quiet && writesCsvHeader(options_) && !print(csvHeader())) {
         return;
     }
     openPort();
@@ -114,6 +120,14 @@ void ReadSession::stop() {
 }
 
 void ReadSession::startCycle() {
+    if (cycles_ == 0) {
+        // Ready as soon as records flow, port-lost ones included: a gateway whose adapter is
+        // away at boot is doing its job, telling the gap.
+        service_.ready();
+        if (service_.alivePeriod()) {
+            aliveTimer_.start();
+        }
+    }
     cycleStart_ = SteadyClock::now();
     addressIndex_ = 0;
     readNext();
@@ -154,7 +168,16 @@ void ReadSession::onExchangeFinished(const ReadingRecord& record, const QObject*
 void ReadSession::take(const ReadingRecord& record) {
     summary_.add(record);
     summaries_[addressIndex_].second.add(record);
-    if (done_ || !print(formatReading(options_.format, record, options_.addresses.size() > 1))) {
+    if (done_) {
+        return;
+    }
+    service_.alive();
+    if (gateway_ != nullptr) {
+        gateway_->publish(options_.addresses[addressIndex_],
+                          formatReading(OutputFormat::Json, record));
+    }
+    if (!options_.quiet &&
+        !print(formatReading(options_.format, record, options_.addresses.size() > 1))) {
         return;
     }
     // The next instrument on the bus at once; the next cycle on time.
@@ -233,8 +256,20 @@ void ReadSession::end(int exitStatus) {
     done_ = true;
     nextCycleTimer_.stop();
     reopenTimer_.stop();
+    aliveTimer_.stop();
     // Closed before anything else, so that the device's lock file goes whatever follows.
     port_.close();
+    service_.stopping();
+    if (gateway_ != nullptr) {
+        // The broker gets a moment to acknowledge what waits; the rest stays in the spool.
+        gateway_->stop();
+        if (const std::uint64_t dropped = gateway_->droppedCount(); dropped > 0) {
+            std::cerr << "summary: " << dropped
+                      << " records dropped by the gateway: the spool was full or could not be "
+                         "written"
+                      << std::endl;
+        }
+    }
     if (options_.count != 1 && summaries_.size() == 1) {
         std::cerr << "summary: " << summary_.line() << std::endl;
     } else if (summaries_.size() > 1) {

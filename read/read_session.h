@@ -1,5 +1,7 @@
 #pragma once
 
+#include "gateway/gateway.h"
+#include "gateway/service_notifier.h"
 #include "read/read_options.h"
 #include "read/read_summary.h"
 #include "read/reading_output.h"
@@ -20,14 +22,16 @@ namespace darq {
 // on the port's exchange engine and print the record; the next cycle starts `interval` after the
 // start of this one. Everything runs on the event loop, so an interrupt or a dying port is
 // handled at once, whatever the run is waiting for. With --reconnect a lost port does not end the
-// run: it is reopened with a growing pause, and meanwhile each read is a port-lost record.
+// run: it is reopened with a growing pause, and meanwhile each read is a port-lost record. With a
+// gateway each record is handed to it as well; it publishes on threads of its own.
 class ReadSession : public QObject {
     Q_OBJECT
 
 public:
     // `portArgument` as given on the command line: a path, or COM1 and COM2, resolved afresh
-    // at each open.
-    ReadSession(const ReadOptions& options, const QString& portArgument, QObject* parent = nullptr);
+    // at each open. `gateway`, when there is one, is started already; the run stops it at its end.
+    ReadSession(const ReadOptions& options, const QString& portArgument, Gateway* gateway = nullptr,
+                QObject* parent = nullptr);
 
     // Opens the port and takes the first reading. A port that cannot be used is reported on
     // stderr and ends the run with exit status 2.
@@ -65,6 +69,10 @@ private:
     ExchangeEngine engine_;
     QTimer nextCycleTimer_;
     QTimer reopenTimer_;
+    Gateway* gateway_;
+    ServiceNotifier service_;
+    // Keeps the watchdog fed when cycles are further apart than it allows.
+    QTimer aliveTimer_;
     int reopenPauseMs_ = 0;
     bool portAway_ = false; // lost, and being reopened
     bool cycling_ = false;  // the first cycle has started
@@ -73,7 +81,7 @@ private:
     ReadingsOutput output_;
     ReadSummary summary_;                                // the whole run
     std::vector<std::pair<int, ReadSummary>> summaries_; // each address
-    std::size_t addressIndex_ = 0; // the instrument of this cycle being read
+    std::size_t addressIndex_ = 0;                       // the instrument of this cycle being read
     int cycles_ = 0;
     std::chrono::steady_clock::time_point cycleStart_;
     bool done_ = false;

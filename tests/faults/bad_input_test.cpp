@@ -216,9 +216,9 @@ void expectRefused(const Row& row, const ChildRun& run) {
         EXPECT_EQ(firstLine.find(part), std::string::npos) << firstLine;
     }
     if (row.exitStatus == kExitUsage) {
-        // The reason, then the three lines of usage and nothing more.
+        // The reason, then the five lines of usage and nothing more.
         EXPECT_EQ(run.err.find("Usage: darq-read -p DEVICE"), firstLine.size() + 1) << run.err;
-        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 4) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 6) << run.err;
     } else {
         // The device the operator set up, not "COM1", and nothing after the one line.
         EXPECT_EQ(firstLine.rfind("darq-read: " + text(row.com1) + ": ", 0), 0u) << firstLine;

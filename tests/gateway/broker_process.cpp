@@ -20,9 +20,8 @@
 
 namespace darq::testing {
 
-ChildProcess::ChildProcess(const std::vector<std::string>& arguments,
-                           const std::string& outputPrefix,
-                           const std::vector<std::string>& environment)
+Program::Program(const std::vector<std::string>& arguments, const std::string& outputPrefix,
+                 const std::vector<std::string>& environment)
     : outputPath_(outputPrefix + ".out"), errorPath_(outputPrefix + ".err") {
     std::vector<char*> argv;
     for (const std::string& argument : arguments) {
@@ -60,7 +59,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments,
     }
 }
 
-ChildProcess::~ChildProcess() {
+Program::~Program() {
     if (!reaped_) {
         signal(SIGTERM);
         if (!wait(std::chrono::seconds(5)) && !reaped_) {
@@ -70,13 +69,13 @@ ChildProcess::~ChildProcess() {
     }
 }
 
-void ChildProcess::signal(int number) {
+void Program::signal(int number) {
     if (!reaped_) {
         ::kill(pid_, number);
     }
 }
 
-std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
+std::optional<int> Program::wait(std::chrono::milliseconds timeout) {
     eventually(
         [this] {
             int status = 0;
@@ -92,11 +91,11 @@ std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
     return status_;
 }
 
-std::string ChildProcess::output() const {
+std::string Program::output() const {
     return readFile(outputPath_);
 }
 
-std::string ChildProcess::errors() const {
+std::string Program::errors() const {
     return readFile(errorPath_);
 }
 

@@ -10,13 +10,13 @@ namespace darq::testing {
 
 // A program run for a test, its standard output and error in files. Ended with SIGTERM (SIGKILL
 // after a while) and reaped when the object goes.
-class ChildProcess {
+class Program {
 public:
-    ChildProcess(const std::vector<std::string>& arguments, const std::string& outputPrefix,
-                 const std::vector<std::string>& environment = {});
-    ~ChildProcess();
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
+    Program(const std::vector<std::string>& arguments, const std::string& outputPrefix,
+            const std::vector<std::string>& environment = {});
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
 
     pid_t pid() const { return pid_; }
     void signal(int number);
@@ -64,7 +64,7 @@ public:
 private:
     const TemporaryFolder& folder_;
     int port_;
-    std::optional<ChildProcess> process_;
+    std::optional<Program> process_;
 };
 
 // Waits until a TCP connection to the loopback port is taken (true) or the timeout passes.

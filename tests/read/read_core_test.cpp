@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <optional>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -205,6 +206,25 @@ TEST(ReadOptions, HelpVersionAndTraceKeepTheirLetters) {
     const ParsedReadOptions traced = parseReadOptions({"-p", "COM1", "-v"});
     ASSERT_EQ(traced.kind, ParsedReadOptions::Kind::Run) << traced.error;
     EXPECT_TRUE(traced.options.trace);
+}
+
+TEST(ReadOptions, AConfigFileGivesWhatTheCommandLineDoesNot) {
+    char path[] = "/tmp/darq-read-config-XXXXXX";
+    const int fd = ::mkstemp(path);
+    ASSERT_GE(fd, 0);
+    const std::string config = "# line 1\nport = /dev/ttyUSB0\ncount = 0\ninterval = 500\n"
+                               "reconnect\nmqtt = mqtt://broker.plant\nquiet\n";
+    ASSERT_EQ(::write(fd, config.data(), config.size()), static_cast<ssize_t>(config.size()));
+    ::close(fd);
+    const ParsedReadOptions parsed = parseReadOptions({"--config", path, "-c", "3", "-p", "COM1"});
+    ::unlink(path);
+    ASSERT_EQ(parsed.kind, ParsedReadOptions::Kind::Run) << parsed.error;
+    EXPECT_EQ(parsed.options.port, "COM1");
+    EXPECT_EQ(parsed.options.count, 3);
+    EXPECT_EQ(parsed.options.intervalMs, 500);
+    EXPECT_TRUE(parsed.options.reconnect);
+    EXPECT_TRUE(parsed.options.quiet);
+    EXPECT_EQ(parsed.options.gateway.mqttUrl, "mqtt://broker.plant");
 }
 
 ReadingRecord recordOf(const Bytes& received, std::optional<double> latencyMs) {

@@ -135,8 +135,10 @@ bool hungUp(const QSerialPort& port) {
 }
 
 // A path that is no terminal at all fails deep inside QSerialPort with "Inappropriate ioctl for
-// device"; the operator is better told what the path is.
-std::optional<QString> notATerminal(const QString& device) {
+// device"; the operator is better told what the path is. What its inode shows is told before the
+// open, so that no lock file is made for it: a second program pointed at /dev/null by the same
+// mistake would otherwise find that lock and call the device occupied.
+std::optional<QString> notADeviceForALine(const QString& device) {
     struct stat info {};
     if (::stat(QFile::encodeName(device).constData(), &info) != 0) {
         return std::nullopt;
@@ -149,6 +151,18 @@ std::optional<QString> notATerminal(const QString& device) {
     }
     if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) {
         return PortWords::tr("not a serial device but a pipe or socket");
+    }
+    constexpr unsigned kMemoryDevicesMajor = 1; // /dev/null, /dev/zero, /dev/full, /dev/random
+    if (S_ISCHR(info.st_mode) && major(info.st_rdev) == kMemoryDevicesMajor) {
+        return PortWords::tr("not a serial device");
+    }
+    return std::nullopt;
+}
+
+// Any other character device is a terminal or not only as its driver says, once it is open.
+std::optional<QString> notATerminal(const QString& device) {
+    if (const std::optional<QString> what = notADeviceForALine(device)) {
+        return what;
     }
     const int descriptor =
         ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -252,6 +266,12 @@ PortError openSerialDevice(QSerialPort& port, const QString& device, const LineS
     }
     if (const std::optional<QString> what = notALine(path)) {
         return {PortError::Kind::Other, path, *what};
+    }
+    // A path we may not use is told as such by the open below, whatever its kind.
+    if (!accessDenied(path)) {
+        if (const std::optional<QString> what = notADeviceForALine(path)) {
+            return {PortError::Kind::Other, path, *what};
+        }
     }
     // A lock file the program holding the device wrote in the old UUCP format looks stale to
     // QLockFile, which would delete it and share the line.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protocol/total_check.h"
 #include "read/read_options.h"
 #include "read/read_summary.h"
 #include "read/reading_output.h"
@@ -46,7 +47,7 @@ private:
     void readNext();
     void onExchangeFinished(const ReadingRecord& record, const QObject* requester);
     // Prints a record and goes on to the next address or cycle.
-    void take(const ReadingRecord& record);
+    void take(ReadingRecord record);
     // The port cannot be used: ends the run, or with --reconnect starts reopening it. Returns
     // whether the run goes on.
     bool portGone(const QString& message);
@@ -71,9 +72,10 @@ private:
     QString lostBecause_;
     std::chrono::steady_clock::time_point lostSince_;
     ReadingsOutput output_;
+    TotalWatch totals_;
     ReadSummary summary_;                                // the whole run
     std::vector<std::pair<int, ReadSummary>> summaries_; // each address
-    std::size_t addressIndex_ = 0; // the instrument of this cycle being read
+    std::size_t addressIndex_ = 0;                       // the instrument of this cycle being read
     int cycles_ = 0;
     std::chrono::steady_clock::time_point cycleStart_;
     bool done_ = false;

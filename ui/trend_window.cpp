@@ -28,6 +28,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 namespace darq {
 
@@ -37,10 +38,17 @@ namespace {
 constexpr double kBridgedGapPixels = 3.0;
 // Narrower than this the time axis shows no more than a few readings.
 constexpr double kNarrowestSpanMs = 2000.0;
-// While the session is younger than the followed width, the lines fill the window from its start.
-constexpr double kShortestFollowedSpanMs = 60 * 1000.0;
-// Room to the right of the newest reading, as a share of the width, so that it is not on the edge.
+// Room before the oldest reading and after the newest, as a share of the width, so that neither
+// sits on the edge.
 constexpr double kRoomAfterNewest = 0.02;
+// While following, the view steps on by this share of its width when the newest reading reaches
+// its right edge, and stays put in between: a view that moved at every reading would have every
+// line in it drawn afresh each time.
+constexpr double kFollowStep = 0.25;
+// The newest piece of a line takes new readings up to this many points, then is left as it is and
+// the line goes on in a new piece: each reading costs the drawing of a short piece, whatever the
+// length of the line.
+constexpr int kHeadPoints = 32;
 constexpr double kWheelStepFactor = 0.8; // one notch of the wheel in
 constexpr double kKeyPanShare = 0.25;
 constexpr double kGapMarkHeight = 0.04; // on the hidden axis from 0 to 1: at the foot of the plot
@@ -269,7 +277,7 @@ TrendWindow::~TrendWindow() = default;
 
 void TrendWindow::follow() {
     if (!following_) {
-        spanMs_ = std::max(toMs_ - fromMs_, kNarrowestSpanMs) / (1 + kRoomAfterNewest);
+        spanMs_ = std::max(toMs_ - fromMs_, kNarrowestSpanMs);
     }
     following_ = true;
     followButton_->setChecked(true);
@@ -311,9 +319,13 @@ std::pair<double, double> TrendWindow::followedView() const {
     const std::optional<double> last = lastTime(model_.entries());
     const double newest = last ? *last : double(QDateTime::currentMSecsSinceEpoch());
     const std::optional<double> first = firstTime(model_.entries());
-    const double age = first ? newest - *first : 0;
-    const double span = std::min(spanMs_, std::max(age, kShortestFollowedSpanMs));
-    return {newest - span, newest + span * kRoomAfterNewest};
+    // A session younger than the view fills it from the left.
+    if (first && newest - *first < spanMs_ * (1 - kFollowStep)) {
+        const double from = *first - spanMs_ * kRoomAfterNewest;
+        return {from, from + spanMs_};
+    }
+    const double from = newest - spanMs_ * (1 - kFollowStep);
+    return {from, from + spanMs_};
 }
 
 double TrendWindow::bridgeMs() const {
@@ -336,6 +348,7 @@ void TrendWindow::rebuild() {
     rebuildPending_ = false;
     if (following_) {
         std::tie(fromMs_, toMs_) = followedView();
+        followingData_ = lastTime(model_.entries()).has_value();
     }
     clearLines();
     trace_ = TrendTrace(bridgeMs());
@@ -395,9 +408,15 @@ void TrendWindow::onRowsInserted(int first, int last) {
     if (!added) {
         return;
     }
-    std::tie(fromMs_, toMs_) = followedView();
-    dropPiecesBefore(fromMs_);
-    applyView();
+    const std::optional<double> newest = lastTime(model_.entries());
+    // The first reading of an empty log sets the view, as does one outside it.
+    if (newest &&
+        (!followingData_ || *newest < fromMs_ || *newest > toMs_ - spanMs_ * kRoomAfterNewest)) {
+        followingData_ = true;
+        std::tie(fromMs_, toMs_) = followedView();
+        dropPiecesBefore(fromMs_);
+        applyView();
+    }
     // The values in view, from the rows in view: newest first, as far back as the view goes.
     std::optional<std::pair<double, double>> flow;
     std::optional<std::pair<double, double>> total;
@@ -423,6 +442,14 @@ void TrendWindow::addReading(const TrendSample& sample, bool startsPiece) {
     if (startsPiece || series.flowPieces.empty()) {
         series.flowPieces.push_back(newPiece(series, true));
         series.totalPieces.push_back(newPiece(series, false));
+    } else if (series.flowPieces.back()->count() >= kHeadPoints) {
+        // Joined to the piece before at its last point, so that the line shows no seam.
+        for (std::vector<QLineSeries*>* pieces : {&series.flowPieces, &series.totalPieces}) {
+            const QLineSeries* full = pieces->back();
+            const QPointF join = full->at(full->count() - 1);
+            pieces->push_back(newPiece(series, pieces == &series.flowPieces));
+            pieces->back()->append(join);
+        }
     }
     series.flowPieces.back()->append(sample.timeMs, sample.flow);
     series.totalPieces.back()->append(sample.timeMs, sample.total);
@@ -554,13 +581,16 @@ int TrendWindow::pieceCount(int address) const {
 
 int TrendWindow::pointCount(int address) const {
     const auto found = series_.find(address);
-    int points = 0;
+    // Neighbouring pieces share the point they are joined at.
+    std::set<double> times;
     if (found != series_.end()) {
         for (const QLineSeries* piece : found->second.flowPieces) {
-            points += piece->count();
+            for (int point = 0; point < piece->count(); ++point) {
+                times.insert(piece->at(point).x());
+            }
         }
     }
-    return points;
+    return int(times.size());
 }
 
 int TrendWindow::gapMarkCount(TrendGap gap) const {

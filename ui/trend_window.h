@@ -28,12 +28,13 @@ class TrendChartView;
 //
 // It follows the newest reading until the operator zooms (mouse wheel, + and -) or pans (drag,
 // arrow keys); End follows again at the width then shown, Home shows the whole log. A new reading
-// adds a point to the lines in view; only a change of the view draws them afresh.
+// adds a point to the newest short piece of its line; only a change of the view, or a step of
+// the followed view when the newest reading reaches its right edge, draws the lines afresh.
 class TrendWindow : public QWidget {
     Q_OBJECT
 
 public:
-    // Shown while following until the session has run this long.
+    // The width of the followed view until the operator chooses another.
     static constexpr double kDefaultSpanMs = 10 * 60 * 1000.0;
 
     explicit TrendWindow(TrafficLogModel& model, QWidget* parent = nullptr);
@@ -103,6 +104,7 @@ private:
     std::map<int, AddressSeries> series_;
     TrendTrace trace_;
     bool following_ = true;
+    bool followingData_ = false; // the followed view was set by a reading, not by the clock
     double spanMs_ = kDefaultSpanMs;
     double fromMs_ = 0;
     double toMs_ = 0;

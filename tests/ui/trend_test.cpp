@@ -179,9 +179,10 @@ TEST(TrendWindow, FollowsTheNewestReadingUntilZoomedOrPannedAndEndFollowsAgain) 
     EXPECT_TRUE(trend.following());
     EXPECT_TRUE(newestInView(readNext()));
 
+    // Four notches in around the middle: the newest reading is beyond the right edge.
     QChartView* chart = chartOf(trend);
     const QPoint middle = chart->viewport()->rect().center();
-    QWheelEvent wheel(middle, chart->viewport()->mapToGlobal(middle), QPoint(), QPoint(0, 120),
+    QWheelEvent wheel(middle, chart->viewport()->mapToGlobal(middle), QPoint(), QPoint(0, 4 * 120),
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(chart->viewport(), &wheel);
     settle();

@@ -49,6 +49,10 @@ constexpr double kFollowStep = 0.25;
 // the line goes on in a new piece: each reading costs the drawing of a short piece, whatever the
 // length of the line.
 constexpr int kHeadPoints = 32;
+// A reading is drawn at once, but readings that come faster than this (a search, several
+// addresses read in turn) are drawn together: the chart is drawn no more often than the eye
+// follows it.
+constexpr int kRedrawIntervalMs = 250;
 constexpr double kWheelStepFactor = 0.8; // one notch of the wheel in
 constexpr double kKeyPanShare = 0.25;
 constexpr double kGapMarkHeight = 0.04; // on the hidden axis from 0 to 1: at the foot of the plot
@@ -270,6 +274,14 @@ TrendWindow::TrendWindow(TrafficLogModel& model, QWidget* parent)
     connect(&model_, &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex&, int first, int last) { onRowsInserted(first, last); });
     connect(&model_, &QAbstractItemModel::modelReset, this, &TrendWindow::rebuild);
+    drawTimer_.setSingleShot(true);
+    drawTimer_.setInterval(kRedrawIntervalMs);
+    connect(&drawTimer_, &QTimer::timeout, this, [this] {
+        if (pendingRows_ > 0) {
+            drawPendingRows();
+            drawTimer_.start();
+        }
+    });
     rebuild();
 }
 
@@ -346,6 +358,7 @@ void TrendWindow::rebuildSoon() {
 
 void TrendWindow::rebuild() {
     rebuildPending_ = false;
+    pendingRows_ = 0;
     if (following_) {
         std::tie(fromMs_, toMs_) = followedView();
         followingData_ = lastTime(model_.entries()).has_value();
@@ -380,7 +393,21 @@ void TrendWindow::onRowsInserted(int first, int last) {
     if (rebuildPending_) {
         return;
     }
-    // The followed width grows with the session until it reaches its span.
+    pendingRows_ += last - first + 1;
+    if (drawTimer_.isActive()) {
+        return;
+    }
+    drawPendingRows();
+    drawTimer_.start();
+}
+
+void TrendWindow::drawPendingRows() {
+    // Rows only ever come at the end of the log, whatever went from its front meanwhile.
+    const std::deque<TrafficLogEntry>& rows = model_.entries();
+    const int first = std::max(0, int(rows.size()) - pendingRows_);
+    const int last = int(rows.size()) - 1;
+    pendingRows_ = 0;
+    // Gaps are bridged as the width now shown allows.
     trace_.setBridgeMs(bridgeMs());
     bool added = false;
     for (int row = first; row <= last; ++row) {

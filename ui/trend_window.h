@@ -3,6 +3,7 @@
 #include "ui/trend_data.h"
 
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include <map>
@@ -69,6 +70,7 @@ private:
     };
 
     void onRowsInserted(int first, int last);
+    void drawPendingRows();
     void onRowsAboutToBeRemoved(int first, int last);
     void rebuildSoon();
     void rebuild();
@@ -109,6 +111,8 @@ private:
     double fromMs_ = 0;
     double toMs_ = 0;
     bool rebuildPending_ = false;
+    int pendingRows_ = 0; // the newest rows of the log, not drawn yet
+    QTimer drawTimer_;
     QPointer<QFileDialog> saveDialog_;
     QPointer<QMessageBox> saveFailure_;
 };

@@ -890,8 +890,8 @@ TEST_F(Form1Test, ATotalThatWentBackIsToldInTheLogAndMarkedOnTheTrend) {
     }
     auto* trend = form_->findChild<TrendWindow*>();
     ASSERT_NE(trend, nullptr);
+    EXPECT_TRUE(waitFor([&] { return trend->pointCount(1) == 3; }));
     EXPECT_EQ(trend->totalBackMarkCount(), 1);
-    EXPECT_EQ(trend->pointCount(1), 3);
 }
 
 TEST_F(Form1Test, ReadsThroughADeviceServerAssignedToCom1) {

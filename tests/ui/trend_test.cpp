@@ -1,6 +1,7 @@
 // The trend window: gaps where no reading came, a line for each address, following the newest
 // reading until the operator looks elsewhere, the log's bound, and its pictures.
 
+#include "instrument_end.h"
 #include "protocol/read_request.h"
 #include "ui/traffic_log.h"
 #include "ui/trend_window.h"
@@ -22,6 +23,7 @@ namespace darq {
 namespace {
 
 using Status = ReadingRecord::Status;
+using testing::waitFor;
 
 constexpr double kStartMs = 1796710376000.0; // 2026-12-08T06:12:56Z
 constexpr double kStepMs = 10000.0;
@@ -116,6 +118,8 @@ TEST(TrendWindow, EachKindOfMissingReadingIsAGapWithItsMarkNeverAZero) {
         add(log, readAt(1, Read::Clean));
         add(log, readAt(2, example.read));
         add(log, readAt(3, Read::Clean));
+        // Readings that come faster than the chart is drawn are drawn together, soon.
+        ASSERT_TRUE(waitFor([&] { return trend.pointCount(1) == 3; }));
         for (int kind = 0; kind < kTrendGapKinds; ++kind) {
             EXPECT_EQ(trend.gapMarkCount(TrendGap(kind)), example.gap == TrendGap(kind) ? 1 : 0);
         }
@@ -145,6 +149,7 @@ TEST(TrendWindow, EachAddressHasItsOwnLinesNamedInTheLegend) {
         // Address 5 misses every third read: its line breaks, address 1's does not.
         add(log, readAt(step, step % 3 == 2 ? Read::NoData : Read::Clean, 5, 9000 + step));
     }
+    ASSERT_TRUE(waitFor([&] { return trend.pointCount(1) == 10 && trend.pointCount(5) == 7; }));
     EXPECT_EQ(trend.pieceCount(1), 1);
     EXPECT_EQ(trend.pointCount(1), 10);
     EXPECT_EQ(trend.pieceCount(5), 4);
@@ -177,7 +182,8 @@ TEST(TrendWindow, FollowsTheNewestReadingUntilZoomedOrPannedAndEndFollowsAgain) 
         return trend.view().first < newest && newest <= trend.view().second;
     };
     EXPECT_TRUE(trend.following());
-    EXPECT_TRUE(newestInView(readNext()));
+    const double shown = readNext();
+    EXPECT_TRUE(waitFor([&] { return newestInView(shown); }));
 
     // Four notches in around the middle: the newest reading is beyond the right edge.
     QChartView* chart = chartOf(trend);
@@ -203,7 +209,7 @@ TEST(TrendWindow, FollowsTheNewestReadingUntilZoomedOrPannedAndEndFollowsAgain) 
     QTest::keyClick(chart, Qt::Key_End);
     EXPECT_TRUE(trend.following());
     const double newest = readNext();
-    EXPECT_TRUE(newestInView(newest));
+    EXPECT_TRUE(waitFor([&] { return newestInView(newest); }));
     EXPECT_NEAR(trend.view().second - trend.view().first, zoomed.second - zoomed.first, kStepMs);
 
     QTest::keyClick(chart, Qt::Key_Home);

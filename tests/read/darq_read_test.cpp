@@ -397,7 +397,7 @@ TEST(DarqRead, NumbersInMachineOutputIgnoreACommaDecimalLocale) {
         ASSERT_EQ(lines.size(), std::string(format) == "csv" ? 3 : 2) << run.out;
         for (const QByteArray& row : lines) {
             if (std::string(format) == "csv") {
-                EXPECT_EQ(row.count(','), 12) << row.toStdString();
+                EXPECT_EQ(row.count(','), 13) << row.toStdString();
             } else {
                 QJsonParseError error;
                 QJsonDocument::fromJson(row, &error);
@@ -587,7 +587,7 @@ TEST(DarqRead, ReconnectKeepsTheCycleThroughALostPortAndReadsAgainWhenItIsBack) 
     sim = std::make_unique<SimProcess>(instrument);
     // Decoded rows, port-lost rows at the reading cadence meanwhile, then decoded rows again.
     const std::regex readAgain(",decoded,[^\\n]*\\n(\\S+,1,port-lost,,,0,,,9600,false,,," + link +
-                               "\\n)+\\S+,1,decoded,");
+                               ",false\\n)+\\S+,1,decoded,");
     for (int wait = 0; wait < 100 && !std::regex_search(out.toStdString(), readAgain); ++wait) {
         process.waitForReadyRead(100);
         out += process.readAllStandardOutput();
@@ -648,7 +648,7 @@ TEST(DarqReadOverTcp, ReadsAnAddressListAndScansThroughADeviceServer) {
     EXPECT_TRUE(std::regex_match(
         list.out, std::regex("time,.*\n(\\S+,[15],decoded,1234\\.56,712345\\.678,17,ok,\\d+\\.\\d,"
                              "9600,false,,true," +
-                             server.devicePath() + "\n){2}")))
+                             server.devicePath() + ",false\n){2}")))
         << list.out;
 
     QProcess scan;

@@ -6,7 +6,7 @@
 # traffic log (docs/traffic-log.png) after 24 readings from a darq-sim with faults switched on,
 # driven with the keyboard as an operator would: Space on 读取, then F12. And one of the trend
 # (docs/trend.png) after three minutes of automatic reading from a darq-sim whose values vary, with
-# faults switched on: Space on 自动读取, then Ctrl+T.
+# faults switched on: Space on 自动读取, then Ctrl+T and Home.
 # Arguments pick the pictures to make: window, log, trend (default: all of them).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -93,13 +93,17 @@ fi
 
 if [[ "$pictures" == *" trend "* ]]; then
     start_sim --seed 11 --no-reply 0.06 --bad-crc 0.04 --short-reply 0.03
-    # Three Tabs reach 自动读取, which reads every two seconds: some 90 reads.
+    # Three Tabs reach 自动读取, which reads every two seconds: some 90 reads. Home then shows them
+    # across the whole width, where the followed ten minutes would leave most of it empty.
     drive_window '
 xdotool windowfocus --sync "$window" key --window "$window" Tab Tab Tab space
 sleep 180
 xdotool windowfocus --sync "$window" key --window "$window" ctrl+t
 sleep 2
-import -window "$(xdotool search --name "^Trend$" | head -n 1)" "$DARQ_ROOT/docs/trend.png"'
+trend=$(xdotool search --name "^Trend$" | head -n 1)
+xdotool windowfocus --sync "$trend" key --window "$trend" Home
+sleep 1
+import -window "$trend" "$DARQ_ROOT/docs/trend.png"'
     stop_sim
     echo "$DARQ_ROOT/docs/trend.png"
 fi

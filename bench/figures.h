@@ -29,6 +29,8 @@ void addGatewayMemory(RunRows& rows, const Progress& progress);
 void addWindowReadCycles(RunRows& rows, const Progress& progress);
 void addEventLoopStall(RunRows& rows, const Progress& progress);
 void addTrafficLogStall(RunRows& rows, const Progress& progress);
+void addTrendStall(RunRows& rows, const Progress& progress);
+void addTrendCpu(RunRows& rows, const Progress& progress);
 void addNaiveStall(RunRows& rows, const Progress& progress);
 void addStartup(RunRows& rows, const Progress& progress);
 void addWindowSoak(RunRows& rows, const Progress& progress);

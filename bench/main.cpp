@@ -105,6 +105,13 @@ constexpr Figure kFigures[] = {
      "Traffic log: the same probe with the log window open and holding its 10,000 rows (copies "
      "of a real one), each read adding\n"
      "  a row and dropping the oldest; then its memory before and after 20,000 more rows.\n"},
+    {"trend-stall", addTrendStall, true,
+     "Trend: the same probe with the trend window open on 10,000 readings in the log, two seconds "
+     "apart as automatic reading\n"
+     "  leaves them, following the newest: each read adds a point to the ten minutes in view.\n"},
+    {"trend-cpu", addTrendCpu, true,
+     "Trend CPU: as the window CPU below, over 300 read cycles with the trend open on those "
+     "10,000 readings.\n"},
     {"naive-stall", addNaiveStall, true,
      "Naive window: the same probe around a window that sleeps through the 100 ms wait, 4 reads "
      "a slice; it exists only in the bench.\n"},

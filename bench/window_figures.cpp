@@ -44,6 +44,9 @@ constexpr int kSoakExchanges = 1000;
 constexpr double kWindowCpuTargetMs = 1.0;
 constexpr double kResidentGrowthToleranceKiB = 1024;
 constexpr int kLogRowsAfterFull = 2 * TrafficLogModel::kMaxRows;
+constexpr int kTrendReadingStepMs = 2000; // automatic reading's interval
+constexpr int kTrendSoakCycles = 300;
+constexpr double kTrendCpuTargetMs = 2.0;
 constexpr int kIdleWindowSeconds = 60;
 // Qt ends a thread of its pool once it has been idle for 30 s; the window's start-up leaves a
 // few behind, and their one ending is not the idle window's doing.
@@ -144,20 +147,31 @@ struct Soak {
     int descriptorsAfter = 0;
 };
 
-// The window's read cycles one after the other against an unpaced simulator, after a warm-up,
-// with what they cost and what they leave behind.
-Soak soakWindow(const std::string& device) {
+// The trend beside the window, on a log full of readings ending now.
+void openFullTrend(ToolWindow& window) {
+    window.fillLogWithReadings(TrafficLogModel::kMaxRows, kTrendReadingStepMs);
+    window.showTrend();
+    waitInEventLoop(kIdleSliceMs);
+}
+
+// The window's read cycles one after the other against an unpaced simulator, after a warm-up
+// and `prepare`, with what they cost and what they leave behind.
+Soak soakWindow(const std::string& device, int cycles,
+                const std::function<void(ToolWindow&)>& prepare = {}) {
     ToolWindow window(device);
     requireOpenPort(window, device);
     window.read(kWarmUpExchanges, 0, settleTimeMs(9600));
+    if (prepare) {
+        prepare(window);
+    }
     retireIdlePoolThreads();
     Soak soak;
     soak.residentBefore = residentKiB();
     soak.descriptorsBefore = openFileDescriptorCount();
     const double cpuBefore = ownCpuMs();
-    const CycleRun firstHalf = window.read(kSoakExchanges / 2, 0, settleTimeMs(9600));
+    const CycleRun firstHalf = window.read(cycles / 2, 0, settleTimeMs(9600));
     soak.residentHalfway = residentKiB();
-    const CycleRun secondHalf = window.read(kSoakExchanges / 2, 0, settleTimeMs(9600));
+    const CycleRun secondHalf = window.read(cycles - cycles / 2, 0, settleTimeMs(9600));
     soak.cpuMs = ownCpuMs() - cpuBefore;
     retireIdlePoolThreads();
     soak.residentAfter = residentKiB();
@@ -250,6 +264,42 @@ void addTrafficLogStall(RunRows& rows, const Progress& progress) {
     rows.add(memory, "", "with " + full, double(residentFull) / 1024.0, Unit::MiB);
 }
 
+void addTrendStall(RunRows& rows, const Progress& progress) {
+    const int reads = kStallReads;
+    Simulator simulator(pacedSimulatorArguments());
+    ToolWindow window(simulator.device());
+    requireOpenPort(window, simulator.device());
+    window.selectRate(9600);
+    window.read(1, 0, settleTimeMs(9600));
+    openFullTrend(window);
+    progress.say("event-loop stall with the trend open on " +
+                 std::to_string(TrafficLogModel::kMaxRows) + " readings, " + std::to_string(reads) +
+                 " reads between idle slices");
+    const StallSamples samples = windowStall(window);
+    const std::string figure = "Event-loop stall, window reading " + std::to_string(reads) +
+                               "x, trend open, " + std::to_string(TrafficLogModel::kMaxRows) +
+                               " readings";
+    addWindowStallRows(rows, figure, samples);
+    rows.add(figure, "9600", "idle p99", p99(samples.idleMs), Unit::Milliseconds);
+}
+
+void addTrendCpu(RunRows& rows, const Progress& progress) {
+    Simulator simulator({"--no-pacing"});
+    progress.say(std::to_string(kTrendSoakCycles) +
+                 " reads through the window with the trend open on " +
+                 std::to_string(TrafficLogModel::kMaxRows) + " readings");
+    Soak soak;
+    const BareExchanges bare = bareExchangesAround(simulator.device(), kBareExchangeCount, [&] {
+        soak = soakWindow(simulator.device(), kTrendSoakCycles, openFullTrend);
+    });
+    const bool sound = soak.finished && soak.shown == kTrendSoakCycles;
+    addCpuAboveBareExchange(
+        rows,
+        "Window CPU (user+sys), trend open, " + std::to_string(kTrendSoakCycles) + " read cycles",
+        "per read cycle", soak.cpuMs / kTrendSoakCycles, bare, kTrendCpuTargetMs, sound,
+        fraction(soak.shown, kTrendSoakCycles) + " shown");
+}
+
 void addNaiveStall(RunRows& rows, const Progress& progress) {
     const int reads = kStallSlices * kNaiveReadsPerStallSlice;
     progress.say("event-loop stall of the naive sleeping window, " + std::to_string(reads) +
@@ -316,8 +366,9 @@ void addWindowSoak(RunRows& rows, const Progress& progress) {
                  std::to_string(kSoakExchanges * settleTimeMs(9600) / 1000) +
                  " s), between two halves of bare exchanges");
     Soak soak;
-    const BareExchanges bare = bareExchangesAround(simulator.device(), kBareExchangeCount,
-                                                   [&] { soak = soakWindow(simulator.device()); });
+    const BareExchanges bare = bareExchangesAround(simulator.device(), kBareExchangeCount, [&] {
+        soak = soakWindow(simulator.device(), kSoakExchanges);
+    });
 
     const bool sound = soak.finished && soak.shown == kSoakExchanges;
     const std::string cycleCount = std::to_string(kSoakExchanges);

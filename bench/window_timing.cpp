@@ -79,6 +79,21 @@ void ToolWindow::showTrafficLog() {
     form_->showTrafficLog();
 }
 
+void ToolWindow::showTrend() {
+    form_->showTrend();
+}
+
+void ToolWindow::fillLogWithReadings(int rows, int stepMs) {
+    auto* log = form_->findChild<TrafficLogModel*>();
+    TrafficLogEntry entry = log->entries().back();
+    const auto newest = std::chrono::system_clock::now();
+    for (int row = 0; row < rows; ++row) {
+        entry.record.time = newest - std::chrono::milliseconds(std::int64_t(rows - row) * stepMs);
+        entry.record.outcome.flowText = std::to_string(1200 + (row * 37) % 100) + ".50";
+        log->addEntry(entry);
+    }
+}
+
 void ToolWindow::repeatNewestLogRow(int rows) {
     auto* log = form_->findChild<TrafficLogModel*>();
     const TrafficLogEntry newest = log->entries().back();

@@ -89,6 +89,11 @@ public:
     // Adds `rows` copies of the log's newest row, as hours of reading would leave them; the log
     // needs a row, so read once before.
     void repeatNewestLogRow(int rows);
+    // Adds `rows` readings like the log's newest row, `stepMs` apart and ending now, their flow
+    // wandering, as automatic reading would have left them.
+    void fillLogWithReadings(int rows, int stepMs);
+    // Opens the trend beside the window, as Ctrl+T does.
+    void showTrend();
 
 private:
     std::unique_ptr<Form1> form_;

@@ -110,8 +110,8 @@ std::string localClockTime(std::chrono::system_clock::time_point time) {
 }
 
 std::vector<std::string> csvColumns() {
-    return {"time", "address",    "outcome", "flow", "total",     "bytes",     "crc",
-            "latency_ms", "baud", "echo",    "exception", "header_ok", "device"};
+    return {"time",       "address", "outcome", "flow",      "total",     "bytes",  "crc",
+            "latency_ms", "baud",    "echo",    "exception", "header_ok", "device", "total_back"};
 }
 
 std::vector<std::string> csvFields(const ReadingRecord& record) {
@@ -132,6 +132,7 @@ std::vector<std::string> csvFields(const ReadingRecord& record) {
         outcome.exceptionCode ? std::to_string(*outcome.exceptionCode) : std::string(),
         optionalFlag(outcome.headerOk),
         record.device,
+        record.totalBackFrom ? "true" : "false",
     };
 }
 
@@ -163,7 +164,7 @@ std::string jsonObject(const ReadingRecord& record) {
            ",\"crc_ok\":" + (values ? (record.outcome.checkValueOk ? "true" : "false") : "null") +
            ",\"latency_ms\":" + number(csv[7]) + ",\"echo\":" + csv[9] +
            ",\"exception\":" + number(csv[10]) + ",\"header_ok\":" + number(csv[11]) +
-           ",\"device\":" + jsonString(record.device) + "}";
+           ",\"device\":" + jsonString(record.device) + ",\"total_back\":" + csv[13] + "}";
 }
 
 std::string numberText(const std::string& displayText) {

@@ -30,6 +30,9 @@ struct ReadingRecord {
     // From the end of the send to the reply's last byte; none when nothing came.
     std::optional<double> latencyMs;
     std::string problem; // why a read was not sent or was interrupted, in plain words
+    // Set on a clean reading whose total is below the one before it from the same address: that
+    // one's total, as displayed. Only a program that follows the totals (TotalWatch) sets it.
+    std::optional<std::string> totalBackFrom;
 };
 
 // decoded, bad-check, wrong-header, ignored, no-data; not-sent, interrupted and port-lost for a
@@ -48,17 +51,18 @@ std::string isoUtcTime(std::chrono::system_clock::time_point time);
 std::string localClockTime(std::chrono::system_clock::time_point time);
 
 // The record's columns for a CSV file: time,address,outcome,flow,total,bytes,crc,latency_ms,baud,
-// echo,exception,header_ok,device. The values of a 17-byte reply stay in flow and total whatever
-// its verdict, for diagnosis; the outcome says whether they are a reading. They are numbers with
-// the instrument's own decimals, so "12.50" stays 12.50. New columns go at the end, so that files
-// and scripts that read the earlier ones keep working.
+// echo,exception,header_ok,device,total_back. The values of a 17-byte reply stay in flow and total
+// whatever its verdict, for diagnosis; the outcome says whether they are a reading. They are
+// numbers with the instrument's own decimals, so "12.50" stays 12.50. New columns go at the end, so
+// that files and scripts that read the earlier ones keep working.
 std::vector<std::string> csvColumns();
 std::vector<std::string> csvFields(const ReadingRecord& record);
 // Fields joined by commas, quoted where a comma, quote or line break needs it; no line end.
 std::string csvLine(const std::vector<std::string>& fields);
 
 // The record as one JSON object on one line, with the CSV's fields: flow and total are JSON
-// numbers, crc_ok, echo and header_ok true, false or null, the other numbers numbers or null.
+// numbers, crc_ok, echo and header_ok true, false or null, total_back true or false, the other
+// numbers numbers or null.
 std::string jsonObject(const ReadingRecord& record);
 
 // A reading's display text as a number: the window shows the total's high part in front of its low

@@ -171,4 +171,11 @@ std::optional<Words> explanationWords(const ReadOutcome& outcome, WordsFor reade
     return std::nullopt;
 }
 
+Words totalBackWords(const std::string& from, const std::string& to) {
+    return sentence(QT_TRANSLATE_NOOP("ReplyWords",
+                                      "the total went back from %1 to %2: the instrument was "
+                                      "reset, or another instrument answered"),
+                    {value(from), value(to)});
+}
+
 } // namespace darq

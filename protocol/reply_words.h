@@ -37,4 +37,8 @@ std::optional<Words> explanationWords(const ReadOutcome& outcome, WordsFor reade
 // A Modbus exception code with its standard meaning: "02 illegal data address".
 Words exceptionWords(std::uint8_t code);
 
+// A total below the one the same address gave before, in plain words; `from` and `to` as
+// displayed.
+Words totalBackWords(const std::string& from, const std::string& to);
+
 } // namespace darq

@@ -1,6 +1,7 @@
 #include "read/read_session.h"
 
 #include "protocol/line_timing.h"
+#include "protocol/reply_words.h"
 #include "serial/line_settings.h"
 #include "serial/port_names.h"
 
@@ -165,7 +166,13 @@ void ReadSession::onExchangeFinished(const ReadingRecord& record, const QObject*
     take(record);
 }
 
-void ReadSession::take(const ReadingRecord& record) {
+void ReadSession::take(ReadingRecord record) {
+    totals_.check(record);
+    if (record.totalBackFrom) {
+        std::cerr << "darq-read: address " << *record.address << ": "
+                  << render(totalBackWords(*record.totalBackFrom, record.outcome.totalText))
+                  << std::endl;
+    }
     summary_.add(record);
     summaries_[addressIndex_].second.add(record);
     if (done_) {

@@ -2,6 +2,7 @@
 
 #include "gateway/gateway.h"
 #include "gateway/service_notifier.h"
+#include "protocol/total_check.h"
 #include "read/read_options.h"
 #include "read/read_summary.h"
 #include "read/reading_output.h"
@@ -50,7 +51,7 @@ private:
     void readNext();
     void onExchangeFinished(const ReadingRecord& record, const QObject* requester);
     // Prints a record and goes on to the next address or cycle.
-    void take(const ReadingRecord& record);
+    void take(ReadingRecord record);
     // The port cannot be used: ends the run, or with --reconnect starts reopening it. Returns
     // whether the run goes on.
     bool portGone(const QString& message);
@@ -79,6 +80,7 @@ private:
     QString lostBecause_;
     std::chrono::steady_clock::time_point lostSince_;
     ReadingsOutput output_;
+    TotalWatch totals_;
     ReadSummary summary_;                                // the whole run
     std::vector<std::pair<int, ReadSummary>> summaries_; // each address
     std::size_t addressIndex_ = 0;                       // the instrument of this cycle being read

@@ -8,7 +8,7 @@ DARQ_PACKAGES=(
     g++ cmake ninja-build pkg-config dpkg-dev file
     qt6-base-dev qt6-serialport-dev qt6-tools-dev qt6-l10n-tools libgtest-dev
     xvfb xauth fonts-arphic-uming locales
-    qt6-svg-dev help2man man-db bash-completion lintian desktop-file-utils appstream
+    qt6-svg-dev qt6-charts-dev libqt6opengl6-dev help2man man-db bash-completion lintian desktop-file-utils appstream
     libmosquitto-dev libsystemd-dev mosquitto mosquitto-clients openssl systemd
 )
 

@@ -7,6 +7,7 @@
 #include "ui/search_dialog.h"
 #include "ui/traffic_log.h"
 #include "ui/traffic_log_window.h"
+#include "ui/trend_window.h"
 #include "ui/window_menu.h"
 
 #include <QCheckBox>
@@ -84,6 +85,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
     connect(windowMenu, &WindowMenu::findInstrumentChosen, this, &Form1::startSearch);
     trafficLog_ = new TrafficLogModel(this);
     connect(windowMenu, &WindowMenu::trafficLogChosen, this, &Form1::showTrafficLog);
+    connect(windowMenu, &WindowMenu::trendChosen, this, &Form1::showTrend);
 
     connect(exchange_, &ExchangeEngine::finished, this, &Form1::onExchangeFinished);
     connect(MSComm1, &CommControl::portOpenChanged, this, &Form1::onPortOpenChanged);
@@ -217,7 +219,9 @@ QString Form1::refusalLine(ReadStart reason) const {
 }
 
 void Form1::onExchangeFinished(const ReadingRecord& record, const QObject* requester) {
-    trafficLog_->addEntry(trafficLogEntry(record));
+    ReadingRecord checked = record;
+    totals_.check(checked);
+    trafficLog_->addEntry(trafficLogEntry(checked));
     if (requester == this) {
         showReadOutcome(record);
     }
@@ -376,6 +380,15 @@ void Form1::showTrafficLog() {
     trafficLogWindow_->show();
     trafficLogWindow_->raise();
     trafficLogWindow_->activateWindow();
+}
+
+void Form1::showTrend() {
+    if (!trendWindow_) {
+        trendWindow_ = new TrendWindow(*trafficLog_, this);
+    }
+    trendWindow_->show();
+    trendWindow_->raise();
+    trendWindow_->activateWindow();
 }
 
 void Form1::logRefusal(const QString& why) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protocol/total_check.h"
 #include "serial/exchange_engine.h"
 #include "serial/instrument_search.h"
 #include "serial/port_error.h"
@@ -18,6 +19,7 @@ namespace darq {
 class SearchDialog;
 class TrafficLogModel;
 class TrafficLogWindow;
+class TrendWindow;
 class WindowMenu;
 
 // The tool's one window. Its start-up sequence runs before it is first shown: the rate and
@@ -44,6 +46,8 @@ public:
     void startSearch();
     // The log of every exchange beside the window; it is kept whether it is shown or not.
     void showTrafficLog();
+    // The session's flow and total over time, drawn from the traffic log's rows.
+    void showTrend();
 
 private:
     enum class ReadTrigger { Button, Timer };
@@ -86,6 +90,9 @@ private:
 
     TrafficLogModel* trafficLog_ = nullptr;
     QPointer<TrafficLogWindow> trafficLogWindow_;
+    QPointer<TrendWindow> trendWindow_;
+    // The totalizer of each address read in this session, so that one going back is told.
+    TotalWatch totals_;
     InstrumentSearch* search_ = nullptr; // while a search runs
     QPointer<SearchDialog> searchDialog_;
 };

@@ -123,6 +123,10 @@ QVariant TrafficLogModel::data(const QModelIndex& index, int role) const {
             return bytesFont_;
         }
         // What went wrong stands out in the desktop's own colours.
+        if (entry.record.totalBackFrom &&
+            (column == OutcomeColumn || column == ExplanationColumn)) {
+            return emphasisFont_;
+        }
         if ((column == OutcomeColumn && !cleanlyDecoded(entry.record)) ||
             (column == CheckValueColumn && decoded(entry.record) &&
              !entry.record.outcome.checkValueOk)) {
@@ -247,6 +251,10 @@ TrafficLogEntry trafficLogEntry(const ReadingRecord& record) {
     if (record.status == Status::Completed) {
         if (const std::optional<Words> words = explanationWords(record.outcome, WordsFor::Window)) {
             entry.explanation = translated(*words);
+        }
+        if (record.totalBackFrom) {
+            entry.explanation =
+                translated(totalBackWords(*record.totalBackFrom, record.outcome.totalText));
         }
     }
     return entry;

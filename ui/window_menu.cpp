@@ -50,6 +50,9 @@ WindowMenu::WindowMenu(QWidget* window, QMenuBar* menuBar)
     auto* trafficLog = new QAction(tr("Traffic log"), this);
     trafficLog->setShortcut(Qt::Key_F12);
     connect(trafficLog, &QAction::triggered, this, &WindowMenu::trafficLogChosen);
+    auto* trend = new QAction(tr("Trend"), this);
+    trend->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    connect(trend, &QAction::triggered, this, &WindowMenu::trendChosen);
     auto* about = new QAction(tr("About darq-flowtest"), this);
     connect(about, &QAction::triggered, this, &WindowMenu::showAbout);
 
@@ -59,7 +62,9 @@ WindowMenu::WindowMenu(QWidget* window, QMenuBar* menuBar)
     for (QMenu* devices : deviceMenus_) {
         device->addMenu(devices);
     }
-    menuBar->addMenu(tr("&View"))->addAction(trafficLog);
+    QMenu* view = menuBar->addMenu(tr("&View"));
+    view->addAction(trafficLog);
+    view->addAction(trend);
     menuBar->addMenu(tr("&Help"))->addAction(about);
 
     contextMenu_->setObjectName(QStringLiteral("windowMenu"));
@@ -69,9 +74,10 @@ WindowMenu::WindowMenu(QWidget* window, QMenuBar* menuBar)
     contextMenu_->addSeparator();
     contextMenu_->addAction(findInstrument);
     contextMenu_->addAction(trafficLog);
+    contextMenu_->addAction(trend);
 
     // The keys work with every menu closed, wherever the focus is in the window.
-    window->addActions({findInstrument, trafficLog});
+    window->addActions({findInstrument, trafficLog, trend});
 
     // A right-click that no control takes for a menu of its own passes up to the window.
     window->setContextMenuPolicy(Qt::CustomContextMenu);

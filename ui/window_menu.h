@@ -36,6 +36,7 @@ signals:
     void deviceAssigned(int commPort);
     void findInstrumentChosen();
     void trafficLogChosen();
+    void trendChosen();
 
 private:
     void fillDeviceMenu(int commPort, const QList<SerialDevice>& devices);

@@ -106,14 +106,15 @@ TEST(DarqRead, PrintsADecodedReadingInEachFormat) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"text", kClock + R"(flow 1234\.56  total 712345\.678\n)"},
         {"csv", R"(time,address,outcome,flow,total,bytes,crc,latency_ms,baud,echo,exception,)"
-                R"(header_ok,device\n)" +
+                R"(header_ok,device,total_back\n)" +
                     time + R"(,1,decoded,1234\.56,712345\.678,17,ok,\d+\.\d,9600,false,,true,)" +
-                    "/dev/pts/\\d+\\n"},
+                    "/dev/pts/\\d+,false\\n"},
         {"json",
          R"(\{"time":)" + time +
              R"(,"address":1,"baud":9600,"outcome":"decoded","flow":1234\.56,)"
              R"("total":712345\.678,"bytes":17,"crc_ok":true,"latency_ms":\d+\.\d,)"
-             R"("echo":false,"exception":null,"header_ok":true,"device":"/dev/pts/\d+"\}\n)"},
+             R"("echo":false,"exception":null,"header_ok":true,"device":"/dev/pts/\d+",)"
+             R"("total_back":false\}\n)"},
     };
     SimProcess sim(kFixedValues);
     for (const auto& [format, expected] : cases) {
@@ -304,7 +305,7 @@ TEST(DarqRead, ScanFindsAnInstrumentAtARateAndAddressItWasNotToldAndSaysWhatItHe
          withFaults({"--address", "37", "--rate", "2400", "--echo", "1"}), 0,
          R"(\{"time":"[^"]+","address":37,"baud":2400,"outcome":"decoded","flow":1234\.56,)"
          R"("total":712345\.678,"bytes":17,"crc_ok":true,"latency_ms":\d+\.\d,"echo":true,)"
-         R"("exception":null,"header_ok":true,"device":"/dev/pts/\d+"\}\n)",
+         R"("exception":null,"header_ok":true,"device":"/dev/pts/\d+","total_back":false\}\n)",
          "Instrument found: address 37 at 2400 Bd."},
         {"nobody answers", withFaults({"--no-reply", "1"}), 1, "", "Nothing came back at any rate"},
         {"only the echo", withFaults({"--no-reply", "1", "--echo", "1"}), 1, "",
@@ -396,7 +397,7 @@ TEST(DarqRead, NumbersInMachineOutputIgnoreACommaDecimalLocale) {
         ASSERT_EQ(lines.size(), std::string(format) == "csv" ? 3 : 2) << run.out;
         for (const QByteArray& row : lines) {
             if (std::string(format) == "csv") {
-                EXPECT_EQ(row.count(','), 12) << row.toStdString();
+                EXPECT_EQ(row.count(','), 13) << row.toStdString();
             } else {
                 QJsonParseError error;
                 QJsonDocument::fromJson(row, &error);
@@ -480,6 +481,39 @@ TEST(DarqRead, NeverTakesAReplyFromAnotherAddressForThisOnesReading) {
         << read.out;
 }
 
+TEST(DarqRead, SaysOnceWhenTheTotalWentBackAndFlagsThatRecord) {
+    // A totalizer that counts, is reset, and counts on.
+    const std::vector<std::int32_t> totals = {2000, 3000, 500, 600};
+    const struct {
+        const char* format;
+        const char* flag; // regex of the field, its value captured
+    } cases[] = {{"csv", R"(,(true|false)\n)"}, {"json", R"("total_back":(true|false)\}\n)"}};
+    for (const auto& example : cases) {
+        SCOPED_TRACE(example.format);
+        InstrumentEnd line;
+        std::size_t answered = 0;
+        line.onRequest([&](const Bytes&) {
+            const std::int32_t total = totals[std::min(answered++, totals.size() - 1)];
+            line.send(darq::encodeReply(1, {1250, 2, 0, total, 3}));
+        });
+        const ProgramRun run = runOnLine({"--port", line.devicePath().toStdString(), "-t", "1000",
+                                          "-c", "4", "-i", "50", "-f", example.format});
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        std::vector<std::string> flags;
+        const std::regex flag(example.flag);
+        for (auto found = std::sregex_iterator(run.out.begin(), run.out.end(), flag);
+             found != std::sregex_iterator(); ++found) {
+            flags.push_back((*found)[1]);
+        }
+        EXPECT_EQ(flags, (std::vector<std::string>{"false", "false", "true", "false"})) << run.out;
+        const std::string told = "darq-read: address 1: the total went back from 3.000 to 0.500: "
+                                 "the instrument was reset, or another instrument answered\n";
+        EXPECT_NE(run.err.find(told), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("went back", run.err.find(told) + told.size()), std::string::npos)
+            << run.err;
+    }
+}
+
 TEST(DarqRead, TimesBeyondTheirBoundAreRefusedAndAScanEndsAtOnceOnASignal) {
     for (const char* huge : {"--timeout=2147483647", "--interval=99999999999"}) {
         SCOPED_TRACE(huge);
@@ -553,7 +587,7 @@ TEST(DarqRead, ReconnectKeepsTheCycleThroughALostPortAndReadsAgainWhenItIsBack) 
     sim = std::make_unique<SimProcess>(instrument);
     // Decoded rows, port-lost rows at the reading cadence meanwhile, then decoded rows again.
     const std::regex readAgain(",decoded,[^\\n]*\\n(\\S+,1,port-lost,,,0,,,9600,false,,," + link +
-                               "\\n)+\\S+,1,decoded,");
+                               ",false\\n)+\\S+,1,decoded,");
     for (int wait = 0; wait < 100 && !std::regex_search(out.toStdString(), readAgain); ++wait) {
         process.waitForReadyRead(100);
         out += process.readAllStandardOutput();
@@ -614,7 +648,7 @@ TEST(DarqReadOverTcp, ReadsAnAddressListAndScansThroughADeviceServer) {
     EXPECT_TRUE(std::regex_match(
         list.out, std::regex("time,.*\n(\\S+,[15],decoded,1234\\.56,712345\\.678,17,ok,\\d+\\.\\d,"
                              "9600,false,,true," +
-                             server.devicePath() + "\n){2}")))
+                             server.devicePath() + ",false\n){2}")))
         << list.out;
 
     QProcess scan;

@@ -254,19 +254,19 @@ TEST(ReadingOutput, MachineFormatsLeaveUndecodedFieldsEmptyAndTextStartsWithTheL
 
     EXPECT_EQ(formatReading(OutputFormat::Csv, decoded),
               "2024-05-01T08:30:00.125Z,1,decoded,1234.56,12345.678,17,ok,54.3,9600,false,,true,"
-              "/dev/ttyUSB0\n");
+              "/dev/ttyUSB0,false\n");
     EXPECT_EQ(formatReading(OutputFormat::Csv, nothing),
-              "2024-05-01T08:30:00.125Z,1,no-data,,,0,,,9600,false,,,/dev/ttyUSB0\n");
+              "2024-05-01T08:30:00.125Z,1,no-data,,,0,,,9600,false,,,/dev/ttyUSB0,false\n");
     EXPECT_EQ(formatReading(OutputFormat::Csv, partial),
-              "2024-05-01T08:30:00.125Z,1,ignored,,,5,,40.0,9600,false,,,/dev/ttyUSB0\n");
+              "2024-05-01T08:30:00.125Z,1,ignored,,,5,,40.0,9600,false,,,/dev/ttyUSB0,false\n");
     EXPECT_EQ(formatReading(OutputFormat::Csv, echoed),
               "2024-05-01T08:30:00.125Z,1,decoded,1234.56,12345.678,17,ok,62.0,9600,true,,true,"
-              "/dev/ttyUSB0\n");
+              "/dev/ttyUSB0,false\n");
     EXPECT_EQ(formatReading(OutputFormat::Text, echoed),
               "16:30:00.125  flow 1234.56  total 12345.678  echo removed\n");
     const ReadingRecord refused = recordOf(withCheckValue({0x01, 0x83, 0x02}), 30.0);
     EXPECT_EQ(formatReading(OutputFormat::Csv, refused),
-              "2024-05-01T08:30:00.125Z,1,ignored,,,5,,30.0,9600,false,2,,/dev/ttyUSB0\n");
+              "2024-05-01T08:30:00.125Z,1,ignored,,,5,,30.0,9600,false,2,,/dev/ttyUSB0,false\n");
     EXPECT_EQ(formatReading(OutputFormat::Text, refused)
                   .rfind("16:30:00.125  exception 02 illegal data address\n"
                          "  the instrument refused the read",
@@ -276,7 +276,7 @@ TEST(ReadingOutput, MachineFormatsLeaveUndecodedFieldsEmptyAndTextStartsWithTheL
               "{\"time\":\"2024-05-01T08:30:00.125Z\",\"address\":1,\"baud\":9600,"
               "\"outcome\":\"no-data\",\"flow\":null,\"total\":null,\"bytes\":0,"
               "\"crc_ok\":null,\"latency_ms\":null,\"echo\":false,\"exception\":null,"
-              "\"header_ok\":null,\"device\":\"/dev/ttyUSB0\"}\n");
+              "\"header_ok\":null,\"device\":\"/dev/ttyUSB0\",\"total_back\":false}\n");
 }
 
 TEST(ReadSummary, CountsOutcomesAndTakesTheMedianLatencyOfDecodedReadings) {

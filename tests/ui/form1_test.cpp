@@ -6,6 +6,7 @@
 #include "ui/form1.h"
 #include "ui/traffic_log.h"
 #include "ui/translation.h"
+#include "ui/trend_window.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -862,6 +863,37 @@ TEST_F(Form1Test, TrafficLogLatencyMeansWhatDarqReadsDoes) {
     EXPECT_NEAR(median(window), median(command), 2.0);
 }
 
+// A totalizer reset between two reads: the log tells it in bold on that row, and the trend marks
+// it.
+TEST_F(Form1Test, ATotalThatWentBackIsToldInTheLogAndMarkedOnTheTrend) {
+    const std::vector<std::int32_t> totals = {2000, 3000, 500};
+    std::size_t answered = 0;
+    InstrumentEnd line;
+    line.onRequest([&](const Bytes&) {
+        line.send(encodeReply(1, {1250, 2, 0, totals[std::min(answered++, totals.size() - 1)], 3}));
+    });
+    openWindow(line.devicePath().toStdString());
+    form_->showTrend();
+    for (std::size_t read = 0; read < totals.size(); ++read) {
+        readOnce();
+    }
+    const auto* log = form_->findChild<TrafficLogModel*>();
+    ASSERT_EQ(log->rowCount(), 3);
+    for (int row = 0; row < 3; ++row) {
+        SCOPED_TRACE(row);
+        const QModelIndex explanation = log->index(row, TrafficLogModel::ExplanationColumn);
+        EXPECT_EQ(explanation.data().toString(),
+                  row == 2 ? "the total went back from 3.000 to 0.500: the instrument was reset, "
+                             "or another instrument answered"
+                           : "");
+        EXPECT_EQ(explanation.data(Qt::FontRole).value<QFont>().bold(), row == 2);
+    }
+    auto* trend = form_->findChild<TrendWindow*>();
+    ASSERT_NE(trend, nullptr);
+    EXPECT_TRUE(waitFor([&] { return trend->pointCount(1) == 3; }));
+    EXPECT_EQ(trend->totalBackMarkCount(), 1);
+}
+
 TEST_F(Form1Test, ReadsThroughADeviceServerAssignedToCom1) {
     std::vector<std::string> instrument = fixedReading(98765, 3, 0, 4321, 1);
     instrument.insert(instrument.end(), {"--listen", "127.0.0.1:0"});
@@ -1169,12 +1201,13 @@ TEST_F(Form1Test, MenuBarHoldsTheWindowsCommandsWithTheirKeys) {
         menus << title->text() + QStringLiteral(": ") + entriesOf(title->menu());
         barActions << title->menu()->actions();
     }
-    EXPECT_EQ(menus, QStringList({"&Device: Find instrument… Ctrl+F, COM1 device, COM2 device",
-                                  "&View: Traffic log F12", "&Help: About darq-flowtest"}));
+    EXPECT_EQ(menus,
+              QStringList({"&Device: Find instrument… Ctrl+F, COM1 device, COM2 device",
+                           "&View: Traffic log F12, Trend Ctrl+T", "&Help: About darq-flowtest"}));
     // The right-click menu offers the same actions, not copies of them.
     auto* contextMenu = control<QMenu>("windowMenu");
     EXPECT_EQ(entriesOf(contextMenu),
-              "COM1 device, COM2 device, Find instrument… Ctrl+F, Traffic log F12");
+              "COM1 device, COM2 device, Find instrument… Ctrl+F, Traffic log F12, Trend Ctrl+T");
     for (QAction* entry : contextMenu->actions()) {
         EXPECT_TRUE(entry->isSeparator() || barActions.contains(entry))
             << entry->text().toStdString();
@@ -1186,6 +1219,7 @@ TEST_F(Form1Test, MenuBarHoldsTheWindowsCommandsWithTheirKeys) {
     } keys[] = {
         {QKeySequence(Qt::CTRL | Qt::Key_F), "searchDialog"},
         {QKeySequence(Qt::Key_F12), "trafficLogWindow"},
+        {QKeySequence(Qt::CTRL | Qt::Key_T), "trendWindow"},
     };
     for (const auto& key : keys) {
         SCOPED_TRACE(key.opens);

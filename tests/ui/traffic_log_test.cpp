@@ -141,19 +141,19 @@ TEST(TrafficLogCsv, WritesDarqReadsColumnsThenTheExchange) {
     } cases[] = {
         {"bad check value behind an echo", echoedBadCheckValue,
          "2026-12-08T06:12:56.160Z,1,bad-check,13.07,0.556,17,bad,1234.0,9600,true,,true,"
-         "/dev/ttyUSB0,"
+         "/dev/ttyUSB0,false,"
          "\"the check value is wrong, the reply was \"\"damaged\"\" on the line\","
          "01 03 01 03 00 03 F4 37,"
          "01 03 01 03 00 03 F4 37 01 03 0C 00 00 05 1B 02 00 00 00 00 02 2C 03 41 B7\r\n"},
         {"not sent", notSent,
-         "2026-12-08T06:12:56.160Z,,not-sent,,,0,,,9600,false,,,/dev/ttyUSB0,"
+         "2026-12-08T06:12:56.160Z,,not-sent,,,0,,,9600,false,,,/dev/ttyUSB0,false,"
          "no instrument address is selected; nothing was sent,,\r\n"},
         {"exception answer", exception,
-         "2026-12-08T06:12:56.160Z,1,ignored,,,5,,100.0,9600,false,2,,/dev/ttyUSB0,"
+         "2026-12-08T06:12:56.160Z,1,ignored,,,5,,100.0,9600,false,2,,/dev/ttyUSB0,false,"
          "\"exception 02\nillegal data address\",01 03 01 03 00 03 F4 37,01 83 02 C0 F1\r\n"},
     };
     const QByteArray header = "time,address,outcome,flow,total,bytes,crc,latency_ms,baud,echo,"
-                              "exception,header_ok,device,explanation,sent,received\r\n";
+                              "exception,header_ok,device,total_back,explanation,sent,received\r\n";
     std::deque<TrafficLogEntry> all;
     QByteArray allLines = header;
     for (const auto& example : cases) {

@@ -298,6 +298,10 @@
         <source>%1 byte came back, not 17: wrong rate or stop bits, noise, or two devices answering</source>
         <translation>收到 %1 个字节而不是 17 个：可能是波特率或停止位不对、线路干扰，或有两台设备同时应答</translation>
     </message>
+    <message>
+        <source>the total went back from %1 to %2: the instrument was reset, or another instrument answered</source>
+        <translation>累计流量从 %1 回退到 %2：仪表被复位，或另一台仪表应答了</translation>
+    </message>
 </context>
 <context>
     <name>darq::ComPortTooltip</name>
@@ -675,6 +679,85 @@
     </message>
 </context>
 <context>
+    <name>darq::TrendWindow</name>
+    <message>
+        <source>Follow newest (End)</source>
+        <translation>跟随最新读数 (End)</translation>
+    </message>
+    <message>
+        <source>Trend</source>
+        <translation>趋势</translation>
+    </message>
+    <message>
+        <source>Keep the newest reading in view. The mouse wheel zooms, a drag pans, End follows again and Home shows the whole log.</source>
+        <translation>使最新读数保持在视图中。鼠标滚轮缩放，拖动平移，End 重新跟随，Home 显示全部记录。</translation>
+    </message>
+    <message>
+        <source>Save…</source>
+        <translation>保存…</translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation>时间</translation>
+    </message>
+    <message>
+        <source>Flow</source>
+        <translation>瞬时流量</translation>
+    </message>
+    <message>
+        <source>Total</source>
+        <translation>累计流量</translation>
+    </message>
+    <message>
+        <source>No data</source>
+        <translation>无数据</translation>
+    </message>
+    <message>
+        <source>Wrong check value or reply</source>
+        <translation>校验值或应答错误</translation>
+    </message>
+    <message>
+        <source>Interrupted</source>
+        <translation>已中断</translation>
+    </message>
+    <message>
+        <source>Total went back</source>
+        <translation>累计流量回退</translation>
+    </message>
+    <message>
+        <source>Flow, address %1</source>
+        <translation>瞬时流量，地址 %1</translation>
+    </message>
+    <message>
+        <source>Total, address %1</source>
+        <translation>累计流量，地址 %1</translation>
+    </message>
+    <message>
+        <source>Save trend</source>
+        <translation>保存趋势图</translation>
+    </message>
+    <message>
+        <source>PNG image (*.png)</source>
+        <translation>PNG 图像 (*.png)</translation>
+    </message>
+    <message>
+        <source>SVG drawing (*.svg)</source>
+        <translation>SVG 矢量图 (*.svg)</translation>
+    </message>
+    <message>
+        <source>%1 already exists. Replace it?</source>
+        <translation>%1 已存在。要替换它吗？</translation>
+    </message>
+    <message>
+        <source>The trend was not saved to %1: %2</source>
+        <translation>趋势图未能保存到 %1：%2</translation>
+    </message>
+    <message>
+        <source>Saved to %1</source>
+        <translation>已保存到 %1</translation>
+    </message>
+</context>
+<context>
     <name>darq::WindowMenu</name>
     <message>
         <source>COM%1 device</source>
@@ -737,6 +820,10 @@ The devices assigned to COM1 and COM2 are kept in %2. Nothing else is kept betwe
     <message>
         <source>Device path for COM%1, or tcp://HOST:PORT for a serial device server (left empty, COM%1 is found automatically again):</source>
         <translation>COM%1 的设备路径，串口服务器则写 tcp://主机:端口（留空则重新自动查找 COM%1）：</translation>
+    </message>
+    <message>
+        <source>Trend</source>
+        <translation>趋势</translation>
     </message>
 </context>
 </TS>

@@ -1,21 +1,17 @@
 #include "ui/traffic_log_window.h"
 
+#include "ui/file_saving.h"
+
 #include "ui/traffic_log.h"
 
-#include <QDateTime>
-#include <QDir>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHash>
 #include <QHeaderView>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSet>
@@ -194,6 +190,14 @@ TrafficLogWindow::TrafficLogWindow(TrafficLogModel& model, QWidget* parent)
     resize(std::max(width, kLeastWidth), 480);
 
     connect(clearButton, &QPushButton::clicked, &model_, &TrafficLogModel::clear);
+    saving_ = new FileSaving(
+        this, saveStatus_, [this](const QString&) { return trafficLogCsv(model_.entries()); },
+        [this](const QString& path, const QString& reason) {
+            return reason.isEmpty()
+                       ? tr("%n row(s) saved to %1", nullptr, int(model_.entries().size()))
+                             .arg(path)
+                       : tr("The traffic log was not saved to %1: %2").arg(path, reason);
+        });
     connect(saveButton, &QPushButton::clicked, this, &TrafficLogWindow::save);
     connect(&model_, &TrafficLogModel::countersChanged, this, &TrafficLogWindow::showCounters);
 
@@ -321,72 +325,8 @@ void TrafficLogWindow::fitColumnsToRows(int first, int last) {
 }
 
 void TrafficLogWindow::save() {
-    if (!saveDialog_) {
-        saveDialog_ = new QFileDialog(this, tr("Save traffic log"));
-        saveDialog_->setAcceptMode(QFileDialog::AcceptSave);
-        saveDialog_->setFileMode(QFileDialog::AnyFile);
-        saveDialog_->setNameFilter(tr("CSV files (*.csv)"));
-        saveDialog_->setDefaultSuffix(QStringLiteral("csv"));
-        // Qt's own question before replacing a file waits for the answer in an event loop of its
-        // own, which this window never runs: the question is asked here instead, without waiting.
-        saveDialog_->setOption(QFileDialog::DontConfirmOverwrite);
-        saveDialog_->setWindowModality(Qt::NonModal);
-        connect(saveDialog_, &QFileDialog::fileSelected, this, &TrafficLogWindow::confirmReplacing);
-    }
-    if (!saveDialog_->isVisible()) {
-        saveDialog_->selectFile(
-            QStringLiteral("traffic-log-%1.csv")
-                .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
-    }
-    saveDialog_->show();
-    saveDialog_->raise();
-    saveDialog_->activateWindow();
-}
-
-void TrafficLogWindow::confirmReplacing(const QString& path) {
-    if (!QFileInfo::exists(path)) {
-        writeCsv(path);
-        return;
-    }
-    auto* question =
-        new QMessageBox(QMessageBox::Question, windowTitle(),
-                        tr("%1 already exists. Replace it?").arg(QDir::toNativeSeparators(path)),
-                        QMessageBox::Yes | QMessageBox::No, this);
-    question->setDefaultButton(QMessageBox::No);
-    question->setWindowModality(Qt::NonModal);
-    question->setAttribute(Qt::WA_DeleteOnClose);
-    connect(question, &QMessageBox::buttonClicked, this,
-            [this, question, path](QAbstractButton* button) {
-                if (question->standardButton(button) == QMessageBox::Yes) {
-                    writeCsv(path);
-                }
-            });
-    question->show();
-}
-
-void TrafficLogWindow::writeCsv(const QString& path) {
-    const QByteArray csv = trafficLogCsv(model_.entries());
-    // Written under a temporary name and renamed at the end: a failed save leaves any earlier
-    // file of that name as it was.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(csv) != csv.size() || !file.commit()) {
-        tellSaveFailure(tr("The traffic log was not saved to %1: %2")
-                            .arg(QDir::toNativeSeparators(path), file.errorString()));
-        return;
-    }
-    saveStatus_->setText(tr("%n row(s) saved to %1", nullptr, int(model_.entries().size()))
-                             .arg(QDir::toNativeSeparators(path)));
-}
-
-void TrafficLogWindow::tellSaveFailure(const QString& text) {
-    saveStatus_->setText(text);
-    if (!saveFailure_) {
-        saveFailure_ =
-            new QMessageBox(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
-        saveFailure_->setWindowModality(Qt::NonModal);
-    }
-    saveFailure_->setText(text);
-    saveFailure_->show();
+    saving_->ask(tr("Save traffic log"), {tr("CSV files (*.csv)")},
+                 QStringLiteral("traffic-log-%1.csv"));
 }
 
 } // namespace darq

@@ -2,17 +2,16 @@
 
 #include "ui/traffic_log.h"
 
-#include <QPointer>
 #include <QWidget>
 
 #include <array>
 
-class QFileDialog;
 class QLabel;
-class QMessageBox;
 class QTableView;
 
 namespace darq {
+
+class FileSaving;
 
 // The traffic log beside the main window: the session's counters, every exchange as a row, and
 // the rows saved as CSV on request. Never modal, and closing it only hides it: the log it shows
@@ -35,16 +34,12 @@ private:
     void fitColumnsToHeaders();
     // Widens the columns that rows `first` to `last` need wider, up to a bound.
     void fitColumnsToRows(int first, int last);
-    void confirmReplacing(const QString& path);
-    void writeCsv(const QString& path);
-    void tellSaveFailure(const QString& text);
 
     TrafficLogModel& model_;
     QLabel* counters_;
     QTableView* table_;
     QLabel* saveStatus_;
-    QPointer<QFileDialog> saveDialog_;
-    QPointer<QMessageBox> saveFailure_;
+    FileSaving* saving_;
     int cellPadding_ = 0;
     // The width each column was last fitted to, the explanation's aside.
     std::array<int, TrafficLogModel::ExplanationColumn> fittedWidths_{};

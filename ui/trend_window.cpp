@@ -1,24 +1,21 @@
 #include "ui/trend_window.h"
 
+#include "ui/file_saving.h"
+
 #include <QBuffer>
 #include <QChart>
 #include <QChartView>
 #include <QDateTime>
 #include <QDateTimeAxis>
-#include <QDir>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScatterSeries>
 #include <QSvgGenerator>
 #include <QTimer>
@@ -270,6 +267,12 @@ TrendWindow::TrendWindow(TrafficLogModel& model, QWidget* parent)
             showView(fromMs_, toMs_);
         }
     });
+    saving_ = new FileSaving(
+        this, saveStatus_, [this](const QString& path) { return picture(path); },
+        [](const QString& path, const QString& reason) {
+            return reason.isEmpty() ? tr("Saved to %1").arg(path)
+                                    : tr("The trend was not saved to %1: %2").arg(path, reason);
+        });
     connect(saveButton, &QPushButton::clicked, this, &TrendWindow::save);
     connect(&model_, &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex&, int first, int last) { onRowsInserted(first, last); });
@@ -629,58 +632,15 @@ int TrendWindow::totalBackMarkCount() const {
 }
 
 void TrendWindow::save() {
-    if (!saveDialog_) {
-        saveDialog_ = new QFileDialog(this, tr("Save trend"));
-        saveDialog_->setAcceptMode(QFileDialog::AcceptSave);
-        saveDialog_->setFileMode(QFileDialog::AnyFile);
-        saveDialog_->setNameFilters({tr("PNG image (*.png)"), tr("SVG drawing (*.svg)")});
-        saveDialog_->setDefaultSuffix(QStringLiteral("png"));
-        // As in the traffic log: Qt's own question before replacing a file would wait in an event
-        // loop of its own.
-        saveDialog_->setOption(QFileDialog::DontConfirmOverwrite);
-        saveDialog_->setWindowModality(Qt::NonModal);
-        connect(saveDialog_, &QFileDialog::filterSelected, saveDialog_,
-                [dialog = saveDialog_.data()](const QString& filter) {
-                    dialog->setDefaultSuffix(filter.contains(QStringLiteral("*.svg"))
-                                                 ? QStringLiteral("svg")
-                                                 : QStringLiteral("png"));
-                });
-        connect(saveDialog_, &QFileDialog::fileSelected, this, &TrendWindow::confirmReplacing);
-    }
-    if (!saveDialog_->isVisible()) {
-        saveDialog_->selectFile(
-            QStringLiteral("trend-%1.png")
-                .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
-    }
-    saveDialog_->show();
-    saveDialog_->raise();
-    saveDialog_->activateWindow();
-}
-
-void TrendWindow::confirmReplacing(const QString& path) {
-    if (!QFileInfo::exists(path)) {
-        saveImage(path);
-        return;
-    }
-    auto* question =
-        new QMessageBox(QMessageBox::Question, windowTitle(),
-                        tr("%1 already exists. Replace it?").arg(QDir::toNativeSeparators(path)),
-                        QMessageBox::Yes | QMessageBox::No, this);
-    question->setDefaultButton(QMessageBox::No);
-    question->setWindowModality(Qt::NonModal);
-    question->setAttribute(Qt::WA_DeleteOnClose);
-    connect(question, &QMessageBox::buttonClicked, this,
-            [this, question, path](QAbstractButton* button) {
-                if (question->standardButton(button) == QMessageBox::Yes) {
-                    saveImage(path);
-                }
-            });
-    question->show();
+    saving_->ask(tr("Save trend"), {tr("PNG image (*.png)"), tr("SVG drawing (*.svg)")},
+                 QStringLiteral("trend-%1.png"));
 }
 
 bool TrendWindow::saveImage(const QString& path) {
-    // Drawn into memory first, then written under a temporary name and renamed: a failed save
-    // leaves any earlier file of that name as it was, and its reason is the file's own.
+    return saving_->write(path);
+}
+
+QByteArray TrendWindow::picture(const QString& path) {
     QBuffer image;
     image.open(QIODevice::WriteOnly);
     if (path.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive)) {
@@ -694,26 +654,7 @@ bool TrendWindow::saveImage(const QString& path) {
     } else {
         view_->grab().save(&image, "PNG");
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(image.data()) != image.data().size() ||
-        !file.commit()) {
-        tellSaveFailure(tr("The trend was not saved to %1: %2")
-                            .arg(QDir::toNativeSeparators(path), file.errorString()));
-        return false;
-    }
-    saveStatus_->setText(tr("Saved to %1").arg(QDir::toNativeSeparators(path)));
-    return true;
-}
-
-void TrendWindow::tellSaveFailure(const QString& text) {
-    saveStatus_->setText(text);
-    if (!saveFailure_) {
-        saveFailure_ =
-            new QMessageBox(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
-        saveFailure_->setWindowModality(Qt::NonModal);
-    }
-    saveFailure_->setText(text);
-    saveFailure_->show();
+    return image.data();
 }
 
 } // namespace darq

@@ -2,15 +2,12 @@
 
 #include "ui/trend_data.h"
 
-#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
 #include <map>
 
-class QFileDialog;
 class QLabel;
-class QMessageBox;
 class QPushButton;
 
 class QChart;
@@ -21,6 +18,7 @@ class QValueAxis;
 
 namespace darq {
 
+class FileSaving;
 class TrendChartView;
 
 // The session's readings as two lines over time, flow on the left axis and total on the right,
@@ -87,8 +85,8 @@ private:
     double bridgeMs() const;
     void zoom(double factor, double anchorFraction);
     void pan(double fraction);
-    void confirmReplacing(const QString& path);
-    void tellSaveFailure(const QString& text);
+    // The chart as SVG when `path` ends in .svg, otherwise as PNG.
+    QByteArray picture(const QString& path);
 
     friend class TrendChartView;
 
@@ -113,8 +111,7 @@ private:
     bool rebuildPending_ = false;
     int pendingRows_ = 0; // the newest rows of the log, not drawn yet
     QTimer drawTimer_;
-    QPointer<QFileDialog> saveDialog_;
-    QPointer<QMessageBox> saveFailure_;
+    FileSaving* saving_;
 };
 
 } // namespace darq

@@ -414,6 +414,13 @@
     </message>
 </context>
 <context>
+    <name>darq::FileSaving</name>
+    <message>
+        <source>%1 already exists. Replace it?</source>
+        <translation>%1 已存在。要替换它吗？</translation>
+    </message>
+</context>
+<context>
     <name>darq::Form1</name>
     <message>
         <source>The baud rate cannot be set.
@@ -664,10 +671,6 @@
         <translation>CSV 文件 (*.csv)</translation>
     </message>
     <message>
-        <source>%1 already exists. Replace it?</source>
-        <translation>%1 已存在。要替换它吗？</translation>
-    </message>
-    <message>
         <source>The traffic log was not saved to %1: %2</source>
         <translation>通讯记录未能保存到 %1：%2</translation>
     </message>
@@ -743,10 +746,6 @@
     <message>
         <source>SVG drawing (*.svg)</source>
         <translation>SVG 矢量图 (*.svg)</translation>
-    </message>
-    <message>
-        <source>%1 already exists. Replace it?</source>
-        <translation>%1 已存在。要替换它吗？</translation>
     </message>
     <message>
         <source>The trend was not saved to %1: %2</source>

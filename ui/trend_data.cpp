@@ -10,6 +10,8 @@ namespace {
 
 using Status = ReadingRecord::Status;
 
+} // namespace
+
 void widen(std::optional<std::pair<double, double>>& range, double value) {
     if (!range) {
         range = std::make_pair(value, value);
@@ -18,8 +20,6 @@ void widen(std::optional<std::pair<double, double>>& range, double value) {
         range->second = std::max(range->second, value);
     }
 }
-
-} // namespace
 
 std::optional<TrendSample> trendSample(const ReadingRecord& record) {
     if (record.status == Status::NotSent || !record.address) {

@@ -72,6 +72,9 @@ struct TrendPicture {
     std::optional<std::pair<double, double>> totalRange;
 };
 
+// Stretches `range` to take in `value`.
+void widen(std::optional<std::pair<double, double>>& range, double value);
+
 TrendPicture trendPicture(const std::deque<TrafficLogEntry>& entries, double fromMs, double toMs,
                           TrendTrace& trace);
 

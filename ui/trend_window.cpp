@@ -80,15 +80,6 @@ std::optional<double> lastTime(const std::deque<TrafficLogEntry>& entries) {
     return std::nullopt;
 }
 
-void widen(std::optional<std::pair<double, double>>& range, double value) {
-    if (!range) {
-        range = std::make_pair(value, value);
-    } else {
-        range->first = std::min(range->first, value);
-        range->second = std::max(range->second, value);
-    }
-}
-
 } // namespace
 
 // The chart with the operator's hands on it: the wheel zooms the time around the pointer, a drag

@@ -1,6 +1,7 @@
 #include "figures.h"
 
 #include "common/child_process.h"
+#include "common/loopback_port.h"
 #include "darq_read_run.h"
 #include "gateway/gateway.h"
 #include "process_footprint.h"
@@ -9,7 +10,6 @@
 
 #include <QTemporaryDir>
 
-#include <arpa/inet.h>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -17,10 +17,8 @@
 #include <fstream>
 #include <mosquitto.h>
 #include <mutex>
-#include <netinet/in.h>
 #include <pwd.h>
 #include <stdexcept>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -44,35 +42,6 @@ constexpr int kMemoryFirstLook = 10000;
 constexpr double kMemoryGrowthTargetKiB = 1024;
 constexpr double kDayMs = 24 * 3600 * 1000.0;
 
-sockaddr_in loopback(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
-int freeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = loopback(0);
-    socklen_t length = sizeof address;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        throw std::runtime_error("no free loopback port for the broker");
-    }
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-bool portAnswers(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in address = loopback(port);
-    const bool taken =
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return taken;
-}
-
 // A mosquitto on a loopback port of its own, with nothing kept between runs.
 class Broker {
 public:
@@ -88,10 +57,10 @@ public:
 
     void start() {
         process_.emplace("/usr/sbin/mosquitto", std::vector<std::string>{"-c", config()});
-        for (int attempt = 0; attempt < 500 && !portAnswers(port_); ++attempt) {
+        for (int attempt = 0; attempt < 500 && !loopbackPortAnswers(port_); ++attempt) {
             std::this_thread::sleep_for(Ms(20));
         }
-        if (!portAnswers(port_)) {
+        if (!loopbackPortAnswers(port_)) {
             throw std::runtime_error("mosquitto does not answer on port " + std::to_string(port_));
         }
     }

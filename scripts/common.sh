@@ -9,6 +9,8 @@ DARQ_PACKAGES=(
     qt6-base-dev qt6-serialport-dev qt6-tools-dev qt6-l10n-tools libgtest-dev
     xvfb xauth fonts-arphic-uming locales
     qt6-svg-dev qt6-charts-dev libqt6opengl6-dev help2man man-db bash-completion lintian desktop-file-utils appstream
+    # The gateway's tests run a real broker: mosquitto (with mosquitto_passwd), mosquitto-clients
+    # (mosquitto_sub), openssl for their certificates, systemd for systemd-analyze.
     libmosquitto-dev libsystemd-dev mosquitto mosquitto-clients openssl systemd
 )
 

@@ -1,6 +1,5 @@
 #include "broker_process.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -9,12 +8,10 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <netinet/in.h>
 #include <pwd.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -125,41 +122,8 @@ std::string readFile(const std::string& path) {
     return content.str();
 }
 
-namespace {
-
-sockaddr_in loopback(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
-} // namespace
-
-int freeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = loopback(0);
-    socklen_t length = sizeof address;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        throw std::runtime_error(std::string("no free port: ") + std::strerror(errno));
-    }
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 bool portAnswers(int port, std::chrono::milliseconds timeout) {
-    return eventually(
-        [port] {
-            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            const sockaddr_in address = loopback(port);
-            const bool taken =
-                ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-            ::close(fd);
-            return taken;
-        },
-        timeout);
+    return eventually([port] { return loopbackPortAnswers(port); }, timeout);
 }
 
 Broker::Broker(const TemporaryFolder& folder, const std::string& extraConfig)

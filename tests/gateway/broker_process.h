@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/loopback_port.h"
+
 #include <chrono>
 #include <optional>
 #include <string>
@@ -47,9 +49,6 @@ private:
 
 void writeFile(const std::string& path, const std::string& content);
 std::string readFile(const std::string& path);
-
-// A loopback port nobody listens on now.
-int freeLoopbackPort();
 
 // A mosquitto broker on loopback ports of its own, with its own config, persistence and log in
 // `folder`. Extra config lines set listeners beyond the plain one, TLS, passwords.

@@ -859,8 +859,10 @@ TEST_F(Form1Test, TrafficLogLatencyMeansWhatDarqReadsDoes) {
     const std::vector<double> command = darqReadLatencies(sim.devicePath(), kReads);
     ASSERT_EQ(window.size(), std::size_t(kReads));
     ASSERT_EQ(command.size(), std::size_t(kReads));
-    // About 34 ms at 9600 Bd, where the window waits its 100 ms settle time.
-    EXPECT_NEAR(median(window), median(command), 2.0);
+    // About 34 ms at 9600 Bd, where the window waits its 100 ms settle time. The two runs come one
+    // after the other, so a busy machine may delay the instrument's replies in one and not the
+    // other: the margin tells the meanings apart, not the machine's moods.
+    EXPECT_NEAR(median(window), median(command), 15.0);
 }
 
 // A totalizer reset between two reads: the log tells it in bold on that row, and the trend marks

@@ -184,6 +184,17 @@ Soak soakWindow(const std::string& device, int cycles,
     return soak;
 }
 
+// The window at 9600 Bd on a paced simulator, its port open: where the stall figures read.
+struct PacedWindow {
+    Simulator simulator{pacedSimulatorArguments()};
+    ToolWindow window{simulator.device()};
+
+    PacedWindow() {
+        requireOpenPort(window, simulator.device());
+        window.selectRate(9600);
+    }
+};
+
 } // namespace
 
 void addWindowReadCycles(RunRows& rows, const Progress& progress) {
@@ -215,10 +226,8 @@ void addWindowReadCycles(RunRows& rows, const Progress& progress) {
 
 void addEventLoopStall(RunRows& rows, const Progress& progress) {
     const int reads = kStallReads;
-    Simulator simulator(pacedSimulatorArguments());
-    ToolWindow window(simulator.device());
-    requireOpenPort(window, simulator.device());
-    window.selectRate(9600);
+    PacedWindow paced;
+    ToolWindow& window = paced.window;
     progress.say("event-loop stall of the window, " + std::to_string(reads) +
                  " reads between idle slices");
     const StallSamples samples = windowStall(window);
@@ -234,10 +243,8 @@ void addEventLoopStall(RunRows& rows, const Progress& progress) {
 
 void addTrafficLogStall(RunRows& rows, const Progress& progress) {
     const int reads = kStallReads;
-    Simulator simulator(pacedSimulatorArguments());
-    ToolWindow window(simulator.device());
-    requireOpenPort(window, simulator.device());
-    window.selectRate(9600);
+    PacedWindow paced;
+    ToolWindow& window = paced.window;
     window.read(1, 0, settleTimeMs(9600));
     window.showTrafficLog();
     window.repeatNewestLogRow(TrafficLogModel::kMaxRows);
@@ -266,10 +273,8 @@ void addTrafficLogStall(RunRows& rows, const Progress& progress) {
 
 void addTrendStall(RunRows& rows, const Progress& progress) {
     const int reads = kStallReads;
-    Simulator simulator(pacedSimulatorArguments());
-    ToolWindow window(simulator.device());
-    requireOpenPort(window, simulator.device());
-    window.selectRate(9600);
+    PacedWindow paced;
+    ToolWindow& window = paced.window;
     window.read(1, 0, settleTimeMs(9600));
     openFullTrend(window);
     progress.say("event-loop stall with the trend open on " +
